@@ -1,0 +1,27 @@
+#pragma once
+// Paths and files shared by the whole program.
+
+#include <QString>
+#include <QtGlobal>
+
+// The user's temporary directory (honours TMPDIR), never ending in a separator.
+QString GetTempDir();
+QString GetDesktopDir();
+
+// Output name derived from an input name: the extension is replaced by `newExt` (lower-cased,
+// dot added); when that would give the input's own name, `suffix` ("-new" when empty) goes
+// before the extension. Accepts both '/' and '\\' (and ':') as delimiters.
+QString MakeOutputFileName(const QString &inputName, const QString &newExt, const QString &suffix);
+
+// Size in bytes, or -1 when the file does not exist or cannot be opened.
+qint64 FileSizeByName(const QString &fileName);
+
+// Moves a file or folder (with its contents) to the desktop trash, silently. A work folder the
+// trash refuses is removed outright when `removeIfRefused` is set. True on success.
+bool DeleteToRecycleBin(const QString &path, bool removeIfRefused = false);
+
+// True on a 64-bit system.
+bool IsWin64();
+
+// The folder of the running program, without trailing separator.
+QString ProgramDir();

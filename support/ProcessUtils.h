@@ -1,0 +1,47 @@
+#pragma once
+// Starting the external tools (unit MyProcessUtils).
+
+#include <QString>
+#include <QtGlobal>
+
+class QProcess;
+
+// Show-window codes callers pass; only "hidden" and "minimised console" change anything here.
+enum : quint16 {
+    kShowHidden = 0,
+    kShowNormal = 5,
+    kShowMinNoActive = 7,
+};
+
+// Starts `program` with the parameter line `params` (a leading blank is added when missing, then
+// the line is split into arguments; double quotes group, `"""` inside quotes is a literal quote).
+// No shell is involved. Hidden children get the null device for all standard streams.
+// With `wait`, the call returns after the child has ended, running the event loop meanwhile so
+// timers and other handlers keep working (callers must tolerate that re-entry).
+// An empty `workDir` keeps the caller's current directory.
+// Returns the process ID, or 0 when no process was created. The child is left to run or finish on
+// its own; nobody holds a handle to it.
+qint64 RunProcess(const QString &program, const QString &params, quint16 showCode, bool wait,
+                  const QString &workDir);
+
+// Same steps; returns the process object (owned by the caller, who deletes it), or nullptr when no
+// process was created. After a wait the process has finished.
+QProcess *RunProcessHandle(const QString &program, const QString &params, quint16 showCode,
+                           bool wait, const QString &workDir);
+
+// The parameter line as it reaches the child: a blank in front unless it already starts with one.
+QString NormaliseParamLine(const QString &params);
+
+// Ends a child politely, then forcefully: terminate(), a short wait, kill(). Safe on nullptr.
+void EndProcess(QProcess *process, int graceMs = 1000);
+
+// Hands a file or folder to the desktop to open. The GUI installs its opener at start-up
+// (QDesktopServices); without one, `xdg-open` is started detached.
+void OpenWithShell(const QString &path);
+void SetShellOpener(void (*opener)(const QString &path));
+
+// Show code 7 runs the tool in a small console window of the GUI's. The GUI installs the
+// presenter; without one the child runs hidden. The presenter takes ownership of the process,
+// which has not been started yet, and starts it.
+using ConsolePresenter = void (*)(QProcess *process);
+void SetConsolePresenter(ConsolePresenter presenter);
