@@ -1,0 +1,139 @@
+#include "support/ProcessUtils.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QPointer>
+#include <QProcess>
+
+namespace {
+
+void (*g_shellOpener)(const QString &path) = nullptr;
+ConsolePresenter g_consolePresenter = nullptr;
+
+QProcess *PrepareProcess(const QString &program, const QString &params, const QString &workDir) {
+    auto *process = new QProcess;
+    process->setProgram(program);
+    process->setArguments(QProcess::splitCommand(NormaliseParamLine(params)));
+    if (!workDir.isEmpty())
+        process->setWorkingDirectory(workDir);
+    return process;
+}
+
+void HideStandardStreams(QProcess *process) {
+    process->setStandardInputFile(QProcess::nullDevice());
+    process->setStandardOutputFile(QProcess::nullDevice());
+    process->setStandardErrorFile(QProcess::nullDevice());
+}
+
+// Returns once the child has ended. Timers, clicks and other tasks' events run meanwhile, which
+// is why the process is watched through a guarded pointer: a handler may delete it.
+void WaitWhileEventsRun(QProcess *process) {
+    QPointer<QProcess> guard(process);
+    if (!QCoreApplication::instance()) {
+        process->waitForFinished(-1);
+        return;
+    }
+    QEventLoop loop;
+    QObject::connect(process, &QProcess::finished, &loop, &QEventLoop::quit);
+    QObject::connect(process, &QProcess::errorOccurred, &loop, [&loop, guard] {
+        if (!guard || guard->state() == QProcess::NotRunning)
+            loop.quit();
+    });
+    QObject::connect(process, &QObject::destroyed, &loop, &QEventLoop::quit);
+    if (guard && guard->state() != QProcess::NotRunning)
+        loop.exec();
+}
+
+// Starts a hidden child; nullptr when it could not be started.
+QProcess *StartHidden(const QString &program, const QString &params, const QString &workDir) {
+    QProcess *process = PrepareProcess(program, params, workDir);
+    HideStandardStreams(process);
+    process->start();
+    if (!process->waitForStarted(-1)) {
+        delete process;
+        return nullptr;
+    }
+    return process;
+}
+
+}  // namespace
+
+QString NormaliseParamLine(const QString &params) {
+    if (params.startsWith(QLatin1Char(' ')))
+        return params;
+    return QLatin1Char(' ') + params;
+}
+
+qint64 RunProcess(const QString &program, const QString &params, quint16 showCode, bool wait,
+                  const QString &workDir) {
+    if (showCode == kShowMinNoActive && g_consolePresenter) {
+        // The presenter owns the process from here on and may delete it at any time.
+        QPointer<QProcess> process = PrepareProcess(program, params, workDir);
+        g_consolePresenter(process);
+        if (!process || process->processId() == 0)
+            return 0;
+        const qint64 pid = process->processId();
+        if (wait && process)
+            WaitWhileEventsRun(process);
+        return pid;
+    }
+
+    if (!wait) {
+        // Nobody keeps a handle to the child, so it is started on its own and reaped by the
+        // system rather than by a QProcess that would kill it on destruction.
+        QProcess process;
+        process.setProgram(program);
+        process.setArguments(QProcess::splitCommand(NormaliseParamLine(params)));
+        if (!workDir.isEmpty())
+            process.setWorkingDirectory(workDir);
+        HideStandardStreams(&process);
+        qint64 pid = 0;
+        if (!process.startDetached(&pid))
+            return 0;
+        return pid;
+    }
+
+    QProcess *process = StartHidden(program, params, workDir);
+    if (!process)
+        return 0;
+    const qint64 pid = process->processId();
+    WaitWhileEventsRun(process);
+    delete process;
+    return pid;
+}
+
+QProcess *RunProcessHandle(const QString &program, const QString &params, quint16 showCode,
+                           bool wait, const QString &workDir) {
+    // The caller owns the returned process, so it is never handed to the console presenter.
+    Q_UNUSED(showCode);
+    QProcess *process = StartHidden(program, params, workDir);
+    if (process && wait)
+        WaitWhileEventsRun(process);
+    return process;
+}
+
+void EndProcess(QProcess *process, int graceMs) {
+    if (!process || process->state() == QProcess::NotRunning)
+        return;
+    process->terminate();
+    if (process->waitForFinished(graceMs))
+        return;
+    process->kill();
+    process->waitForFinished(qMax(graceMs, 1000));
+}
+
+void OpenWithShell(const QString &path) {
+    if (g_shellOpener) {
+        g_shellOpener(path);
+        return;
+    }
+    QProcess::startDetached(QStringLiteral("xdg-open"), {path});
+}
+
+void SetShellOpener(void (*opener)(const QString &path)) {
+    g_shellOpener = opener;
+}
+
+void SetConsolePresenter(ConsolePresenter presenter) {
+    g_consolePresenter = presenter;
+}
