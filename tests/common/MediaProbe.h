@@ -1,0 +1,19 @@
+#pragma once
+// ffprobe/ffmpeg checks of media files, for tests that must tell a real output from a file
+// that merely exists. The tools are taken from PATH.
+
+#include <QSize>
+#include <QString>
+#include <QStringList>
+
+namespace MediaProbe {
+
+double Duration(const QString &file);  // format duration in seconds, -1 on failure
+bool HasVideo(const QString &file);
+bool HasAudio(const QString &file);
+QSize VideoSize(const QString &file);  // first video stream, invalid on failure
+// One md5 per decoded video frame (first video stream), in order; empty on failure. Equal
+// lists mean the pictures decode identically, whatever the container or timestamps.
+QStringList VideoFrameMd5(const QString &file);
+
+}  // namespace MediaProbe

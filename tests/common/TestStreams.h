@@ -1,0 +1,31 @@
+#pragma once
+// Small HLS streams made with ffmpeg once per build tree (tests/server/make_streams.sh) and
+// reused by every test. Layout under Root():
+//   source.mp4                  what the streams were cut from (H.264 + AAC, no B-frames)
+//   clear/index.m3u8, segN.ts   plain media playlist, relative segment names
+//   aes/index.m3u8, segN.ts     AES-128, key line URI="/keys/aes.key"
+//   keys/aes.key                the 16-byte key
+//   master.m3u8                 two variants: v1/index.m3u8 (first), v2/index.m3u8
+//   mixed/index.m3u8, segN.ts   same segments as clear/, with seg0.ts, /mixed/seg1.ts,
+//                               @BASE@/mixed/seg2.ts, seg3.ts?token=abc&x=1, then relative
+// BigRoot() holds big/index.m3u8 with BigSegmentCount segments, made only when asked for.
+
+#include <QString>
+
+namespace TestStreams {
+
+QString Root();           // the folder to serve; empty when generation failed
+QString SourceMedia();    // Root() + "/source.mp4"
+double SourceDuration();  // seconds
+QString BigRoot();        // folder holding big/; generated on first call
+
+QString Script();  // tests/server/make_streams.sh of this source tree
+
+inline constexpr int SegmentCount = 6;  // clear/, aes/, mixed/ and both variants
+inline constexpr int SourceWidth = 320, SourceHeight = 180;  // source.mp4, clear/, aes/, mixed/
+inline constexpr int V1Width = 160, V1Height = 90;           // first variant: the smaller one
+inline constexpr int V2Width = 320, V2Height = 180;          // second variant
+inline constexpr int BigSegmentCount = 300;
+inline const char AesKeyHex[] = "000102030405060708090a0b0c0d0e0f";
+
+}  // namespace TestStreams

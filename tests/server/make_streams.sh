@@ -1,0 +1,100 @@
+#!/bin/bash
+# Makes the HLS test streams with ffmpeg's own test sources.
+#   make_streams.sh OUTDIR          source.mp4, clear/, aes/, keys/, master.m3u8, v1/, v2/, mixed/
+#   make_streams.sh OUTDIR --big    big/: a 300-segment stream for the download benchmark
+# OUTDIR is created; files already there are overwritten. Writes OUTDIR/.complete last.
+set -euo pipefail
+
+if [ $# -lt 1 ] || [ $# -gt 2 ] || { [ $# -eq 2 ] && [ "$2" != "--big" ]; }; then
+    echo "usage: $0 OUTDIR [--big]" >&2
+    exit 2
+fi
+out=$1
+big=${2:-}
+FFMPEG=${FFMPEG:-ffmpeg}
+mkdir -p "$out"
+cd "$out"
+
+ff() { "$FFMPEG" -nostdin -hide_banner -loglevel error -y "$@"; }
+
+# Every picture and sound is synthetic; no B-frames and a key frame every segment, so that
+# segments cut with -c copy decode to exactly the frames of the source.
+encode() { # out seconds size fps gop
+    ff -f lavfi -i "testsrc2=size=$3:rate=$4:duration=$2" \
+        -f lavfi -i "sine=frequency=440:beep_factor=4:sample_rate=44100:duration=$2" \
+        -c:v libx264 -preset veryfast -profile:v baseline -pix_fmt yuv420p \
+        -g "$5" -keyint_min "$5" -sc_threshold 0 -bf 0 \
+        -c:a aac -b:a 64k -ac 1 -shortest -movflags +faststart "$1"
+}
+
+segment() { # input dir seconds [extra hls options...]
+    local in=$1 dir=$2 t=$3
+    shift 3
+    mkdir -p "$dir"
+    ff -i "$in" -c copy -f hls -hls_time "$t" -hls_list_size 0 -hls_playlist_type vod \
+        -hls_segment_filename "$dir/seg%d.ts" "$@" "$dir/index.m3u8"
+}
+
+if [ "$big" = "--big" ]; then
+    rm -rf big
+    encode big-source.mp4 150 128x72 10 5
+    segment big-source.mp4 big 0.5
+    # ffmpeg rounds the target duration of half-second segments down to 0; players want >= 1.
+    sed -i 's/^#EXT-X-TARGETDURATION:0$/#EXT-X-TARGETDURATION:1/' big/index.m3u8
+    rm -f big-source.mp4
+    n=$(grep -c '^seg[0-9]*\.ts$' big/index.m3u8)
+    if [ "$n" -ne 300 ]; then
+        echo "make_streams: big/ has $n segments, expected 300" >&2
+        exit 1
+    fi
+    echo big >.complete
+    exit 0
+fi
+
+rm -rf clear aes keys v1 v2 mixed master.m3u8 .complete
+encode source.mp4 6 320x180 25 25
+
+segment source.mp4 clear 1
+
+mkdir -p keys
+printf '\x00\x01\x02\x03\x04\x05\x06\x07\x08\x09\x0a\x0b\x0c\x0d\x0e\x0f' >keys/aes.key
+# Key info: the URI written into the playlist, then the key file ffmpeg encrypts with.
+printf '/keys/aes.key\n%s\n' "$PWD/keys/aes.key" >aes.keyinfo
+segment source.mp4 aes 1 -hls_key_info_file aes.keyinfo
+rm -f aes.keyinfo
+
+# First variant is the smaller one, so "first listed" and "best" lead to different files.
+ff -i source.mp4 -vf scale=160:90 -c:v libx264 -preset veryfast -profile:v baseline \
+    -pix_fmt yuv420p -g 25 -keyint_min 25 -sc_threshold 0 -bf 0 -c:a copy v1-source.mp4
+segment v1-source.mp4 v1 1
+rm -f v1-source.mp4
+segment source.mp4 v2 1
+cat >master.m3u8 <<'M3U8'
+#EXTM3U
+#EXT-X-VERSION:3
+#EXT-X-STREAM-INF:BANDWIDTH=300000,RESOLUTION=160x90
+v1/index.m3u8
+#EXT-X-STREAM-INF:BANDWIDTH=900000,RESOLUTION=320x180
+v2/index.m3u8
+M3U8
+
+# Same segments as clear/, reached through every kind of URI line a playlist can hold.
+mkdir -p mixed
+cp clear/seg*.ts mixed/
+awk '
+    /^#/ || /^$/ { print; next }
+    { n++ }
+    n == 2 { print "/mixed/seg1.ts"; next }
+    n == 3 { print "@BASE@/mixed/seg2.ts"; next }
+    n == 4 { print "seg3.ts?token=abc&x=1"; next }
+    { print }
+' clear/index.m3u8 >mixed/index.m3u8
+
+for d in clear aes v1 v2 mixed; do
+    n=$(grep -c -v '^#' "$d/index.m3u8")
+    if [ "$n" -ne 6 ]; then
+        echo "make_streams: $d/ has $n segments, expected 6" >&2
+        exit 1
+    fi
+done
+echo streams >.complete
