@@ -1,0 +1,120 @@
+#include "app/config/Settings.h"
+
+#include "app/config/IniFile.h"
+#include "hls/M3u8Helpers.h"
+
+bool SoundTips = true;
+bool BalloonHint = true;
+unsigned LimitTasks = 1;
+bool NoM3uPreName = false;
+
+namespace {
+
+const QString kOptions = QStringLiteral("Options");
+const QString kHistory = QStringLiteral("History");
+const QString kProxy = QStringLiteral("Proxy");
+
+}  // namespace
+
+QStringList ProxyTypeItems() {
+    return {QStringLiteral("http"), QStringLiteral("https"), QStringLiteral("ftp")};
+}
+
+QString ProxyTypeText(int index) {
+    const QStringList items = ProxyTypeItems();
+    return index >= 0 && index < items.size() ? items.at(index) : QString();
+}
+
+QStringList LimitTaskItems() {
+    return {QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3"), QStringLiteral("4"),
+            QStringLiteral("5")};
+}
+
+int PageIndexFromNumber(int number) {
+    return ((number % SettingsPageCount) + SettingsPageCount) % SettingsPageCount;
+}
+
+unsigned LimitTasksFromNumber(int number) {
+    return number < 1 || number > 5 ? 1u : unsigned(number);
+}
+
+int ProxyTypeFromNumber(int number) {
+    return number < 0 || number >= ProxyTypeItems().size() ? -1 : number;
+}
+
+SettingsValues ReadSettings(const IniFile &ini) {
+    SettingsValues v;
+    v.pageIndex = PageIndexFromNumber(ini.ReadInteger(kOptions, "PageIndex", DefaultPageIndex));
+    v.soundTips = ini.ReadBool(kOptions, "SoundTips", true);
+    v.balloonHint = ini.ReadBool(kOptions, "BalloonHint", true);
+    v.limitTasks = LimitTasksFromNumber(ini.ReadInteger(kOptions, "LimitTasks", 1));
+    v.m3u8Url = ini.ReadString(kHistory, "M3u8Url", QString());
+    v.m3u8Out = ini.ReadString(kHistory, "M3u8Out", QString());
+    v.noM3uPreName = ini.ReadBool(kOptions, "NoM3uPreName", false);
+    v.version = ini.ReadString(kOptions, "Version", QString());
+    v.useProxy = ini.ReadBool(kProxy, "UseProxy", false);
+    v.proxyType = ProxyTypeFromNumber(ini.ReadInteger(kProxy, "ProxyType", 0));
+    v.proxyHost = ini.ReadString(kProxy, "ProxyHost", QString());
+    v.proxyPort = ini.ReadString(kProxy, "ProxyPort", QString());
+    v.proxyUser = ini.ReadString(kProxy, "ProxyUser", QString());
+    v.proxyPwd = ini.ReadString(kProxy, "ProxyPwd", QString());
+    return v;
+}
+
+void ApplySettings(const SettingsValues &v) {
+    SoundTips = v.soundTips;
+    BalloonHint = v.balloonHint;
+    LimitTasks = v.limitTasks;
+    NoM3uPreName = v.noM3uPreName;
+    ProxyEnabled = v.useProxy;
+    ProxyString = BuildProxyString(ProxyTypeText(v.proxyType), v.proxyHost, v.proxyPort,
+                                   v.proxyUser, v.proxyPwd);
+}
+
+void SaveSettings(IniFile &ini, const SettingsValues &page,
+                  const std::function<void()> &fillNewSlots) {
+    SoundTips = page.soundTips;
+    ini.WriteBool(kOptions, "SoundTips", SoundTips);
+    BalloonHint = page.balloonHint;
+    ini.WriteBool(kOptions, "BalloonHint", BalloonHint);
+    LimitTasks = LimitTasksFromNumber(int(page.limitTasks));
+    ini.WriteInteger(kOptions, "LimitTasks", int(LimitTasks));
+    NoM3uPreName = page.noM3uPreName;
+    ini.WriteBool(kOptions, "NoM3uPreName", NoM3uPreName);
+    if (fillNewSlots) {
+        fillNewSlots();
+    }
+    ProxyEnabled = page.useProxy;
+    ini.WriteBool(kProxy, "UseProxy", ProxyEnabled);
+    ini.WriteInteger(kProxy, "ProxyType", ProxyTypeFromNumber(page.proxyType));
+    ini.WriteString(kProxy, "ProxyHost", page.proxyHost);
+    ini.WriteString(kProxy, "ProxyPort", page.proxyPort);
+    ini.WriteString(kProxy, "ProxyUser", page.proxyUser);
+    ini.WriteString(kProxy, "ProxyPwd", page.proxyPwd);
+    ProxyString = BuildProxyString(ProxyTypeText(page.proxyType), page.proxyHost, page.proxyPort,
+                                   page.proxyUser, page.proxyPwd);
+}
+
+void WriteExitSettings(IniFile &ini, const QString &version, const QString &m3u8Url,
+                       const QString &m3u8Out, int pageIndex) {
+    ini.WriteString(kOptions, "Version", version);
+    ini.WriteString(kHistory, "M3u8Url", m3u8Url);
+    ini.WriteString(kHistory, "M3u8Out", m3u8Out);
+    ini.WriteInteger(kOptions, "PageIndex", pageIndex);
+}
+
+QString BuildProxyString(const QString &proxyType, const QString &host, const QString &port,
+                         const QString &user, const QString &password) {
+    const QString type = proxyType.trimmed();
+    const QString h = host.trimmed();
+    const QString p = port.trimmed();
+    const QString u = user.trimmed();
+    const QString pw = password.trimmed();
+    if (type.isEmpty() || h.isEmpty() || p.isEmpty()) {
+        return QString();
+    }
+    if (!u.isEmpty() && !pw.isEmpty()) {
+        return type + "://" + u + ":" + pw + "@" + h + ":" + p;
+    }
+    return type + "://" + h + ":" + p;
+}
