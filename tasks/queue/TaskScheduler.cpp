@@ -1,0 +1,341 @@
+#include "tasks/queue/TaskScheduler.h"
+
+#include "support/TextUtils.h"
+#include "tasks/queue/TaskListModel.h"
+
+#include <QFileInfo>
+#include <QTimer>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace {
+
+const QString kDownloading = QStringLiteral("下载中");
+const QString kStartCaption = QStringLiteral("开始下载");
+const QString kStopCaption = QStringLiteral("停止任务");
+const QString kStartGlyph = QStringLiteral("STARTDL");
+const QString kStopGlyph = QStringLiteral("STOPDL");
+const QString kErrorTitle = QStringLiteral("任务出错");
+const QString kFinishTitle = QStringLiteral("任务完成");
+const QString kShutdownCaption = QStringLiteral("任务下载完成后关机");
+const QString kShutdownQuestion = QStringLiteral("是否需要关机？");
+constexpr int kBalloonMs = 3000;
+constexpr int kQuestionTimeoutMs = 10000;
+
+// The engine names a task's work folder after this, so equal names mean one shared folder.
+QString WorkIdOf(const QString &url) {
+    return Crc32Hex(url.trimmed());
+}
+
+QString FileNamePart(const QString &path) {
+    return QFileInfo(path).fileName();
+}
+
+}  // namespace
+
+TaskScheduler::TaskScheduler(TaskListModel *model, SchedulerHost *host, DownloadTaskFactory factory,
+                             QObject *parent)
+    : QObject(parent),
+      m_model(model),
+      m_host(host),
+      m_factory(std::move(factory)),
+      m_shutdownRunner(RunSystemShutdown),
+      m_tmrDownload(new QTimer(this)) {
+    m_tmrDownload->setObjectName(QStringLiteral("tmrDownload"));
+    m_tmrDownload->setSingleShot(true);
+    m_tmrDownload->setInterval(DefaultTickMs);
+    connect(m_tmrDownload, &QTimer::timeout, this, &TaskScheduler::tmrDownloadTimer);
+}
+
+TaskScheduler::~TaskScheduler() {
+    ReleaseSlots();
+}
+
+void TaskScheduler::SetShutdownRunner(ShutdownRunner runner) {
+    m_shutdownRunner = std::move(runner);
+}
+
+void TaskScheduler::SetTickInterval(int ms) {
+    m_tmrDownload->setInterval(ms);
+}
+
+bool TaskScheduler::IsTickArmed() const {
+    return m_tmrDownload->isActive();
+}
+
+DownloadTask *TaskScheduler::Slot(int slot) const {
+    if (slot < 1 || slot > SlotCount)
+        return nullptr;
+    return Tasks[slot - 1].get();
+}
+
+void TaskScheduler::AddM3u8Task(const QString &url, const QString &outFile,
+                                const QString &headers) {
+    const QString address = url.trimmed();
+    const QString output = outFile.trimmed();
+    if (address.isEmpty() || output.isEmpty())
+        return;
+    m_model->AppendRow(QString::number(m_model->Count() + 1), output, address, headers);
+    if (!Stopped)
+        ArmTimer();
+}
+
+int TaskScheduler::GetTaskIndex() const {
+    for (int row = 0; row < m_model->Count(); ++row) {
+        if (!m_model->IsRowQueued(row))
+            continue;
+        if (IsAddressInUse(m_model->Field(row, TaskListModel::ColUrl)))
+            continue;
+        return row + 1;
+    }
+    return 0;
+}
+
+qint32 TaskScheduler::IDGenerater() {
+    // IDs stay positive and are never reused within a run.
+    TaskIdCounter = TaskIdCounter % quint32(std::numeric_limits<qint32>::max()) + 1;
+    return static_cast<qint32>(TaskIdCounter);
+}
+
+bool TaskScheduler::IsAddressInUse(const QString &url) const {
+    const QString workId = WorkIdOf(url);
+    for (int slot = 0; slot < SlotCount; ++slot) {
+        if (Tasks[slot] && Tasks[slot]->Running() && m_slotWorkIds[slot] == workId)
+            return true;
+    }
+    return false;
+}
+
+void TaskScheduler::StartDownloadListedM3u8() {
+    const int limit = static_cast<int>(std::min<quint32>(LimitTasks, SlotCount));
+    for (int slot = 0; slot < limit; ++slot) {
+        const int position = GetTaskIndex();
+        if (position == 0)
+            break;
+        std::unique_ptr<DownloadTask> &task = Tasks[slot];
+        if (!task) {
+            task = m_factory();
+            if (!task)
+                continue;
+        }
+        if (task->Running())
+            continue;
+
+        const int row = position - 1;
+        const QString url = m_model->Field(row, TaskListModel::ColUrl);
+        const qint32 id = IDGenerater();
+        task->SetTaskId(id);
+        task->SetUrl(url);
+        task->SetOutput(m_model->Field(row, TaskListModel::ColFile));
+        task->SetHeaders(m_model->Field(row, TaskListModel::ColHeaders));
+        task->SetEvents(BoundEvents());
+        m_slotWorkIds[slot] = WorkIdOf(url);
+        // Marked before Start, so a pass that runs inside Start takes the next row instead.
+        m_model->SetField(row, TaskListModel::ColId, QString::number(id));
+        m_model->SetField(row, TaskListModel::ColStatus, kDownloading);
+        m_model->SetField(row, TaskListModel::ColProgress, QStringLiteral("0%"));
+        task->Start();
+    }
+}
+
+void TaskScheduler::StopDownloadM3u8() {
+    for (const std::unique_ptr<DownloadTask> &task : Tasks) {
+        if (task)
+            task->Stop();
+    }
+}
+
+int TaskScheduler::FindTaskById(qint32 taskId) const {
+    for (int row = 0; row < m_model->Count(); ++row) {
+        const QString id = m_model->Field(row, TaskListModel::ColId);
+        if (id.isEmpty())
+            continue;
+        bool ok = false;
+        const qlonglong value = id.toLongLong(&ok, 10);
+        if (ok && value == taskId)
+            return row + 1;
+    }
+    return 0;
+}
+
+bool TaskScheduler::AnyTaskRunning() const {
+    return std::any_of(Tasks.begin(), Tasks.end(), [](const std::unique_ptr<DownloadTask> &task) {
+        return task && task->Running();
+    });
+}
+
+void TaskScheduler::tmrDownloadTimer() {
+    m_tmrDownload->stop();
+    if (!Stopped)
+        StartDownloadListedM3u8();
+    if (m_model->Count() > 0 && (GetTaskIndex() != 0 || AnyTaskRunning()))
+        return;
+    AllDone();
+}
+
+void TaskScheduler::AllDone() {
+    SetStartButton(false);
+    m_host->ShowProgress(0);
+    m_host->SetStatusText(1, QString());
+    m_host->SetStatusText(2, QString());
+    Stopped = true;
+    m_host->BringToFront();
+    if (!ShutdownAfterDownload)
+        return;
+    const QuestionAnswer answer =
+        m_host->AskYesNo(kShutdownCaption, kShutdownQuestion, kQuestionTimeoutMs);
+    if (answer == QuestionAnswer::No)
+        return;
+    const ShutdownCommand command = SystemShutdownCommand();
+    if (m_shutdownRunner)
+        m_shutdownRunner(command.program, command.arguments);
+    m_host->CloseMainWindow();
+}
+
+void TaskScheduler::btnMStartTaskClick() {
+    if (m_model->Count() == 0)
+        return;
+    m_host->SetStartButtonEnabled(false);
+    if (m_buttonShowsStop) {
+        Stopped = true;
+        StopDownloadM3u8();
+        m_host->ShowProgress(0);
+        m_host->SetStatusText(1, QString());
+        m_host->SetStatusText(2, QString());
+        SetStartButton(false);
+    } else {
+        SetStartButton(true);
+        Stopped = false;
+        StartDownloadListedM3u8();
+        ArmTimer();
+    }
+    m_host->SetStartButtonEnabled(true);
+}
+
+bool TaskScheduler::FormCloseQuery() {
+    if (!Stopped)
+        StopDownloadM3u8();
+    return !AnyTaskRunning();
+}
+
+void TaskScheduler::SettingsSaved() {
+    if (!Stopped)
+        StartDownloadListedM3u8();
+}
+
+bool TaskScheduler::RemoveIdleRow(int row) {
+    if (row < 0 || row >= m_model->Count() || m_model->IsRowRunning(row))
+        return false;
+    m_model->RemoveRow(row);
+    return true;
+}
+
+void TaskScheduler::ReleaseSlots() {
+    for (std::unique_ptr<DownloadTask> &task : Tasks) {
+        if (!task)
+            continue;
+        // A late event of a freed slot must not reach a scheduler that is going away.
+        task->SetEvents(DownloadTaskEvents());
+        task.reset();
+    }
+}
+
+void TaskScheduler::OnM3u8Error(qint32 taskId, const QString &message) {
+    const int position = FindTaskById(taskId);
+    if (position == 0)
+        return;
+    const int row = position - 1;
+    m_model->SetField(row, TaskListModel::ColId, QString());
+    m_model->SetField(row, TaskListModel::ColStatus, message);
+    if (BalloonHint) {
+        const QString file = FileNamePart(m_model->Field(row, TaskListModel::ColFile));
+        m_host->ShowBalloon(kErrorTitle, file + QChar(10) + message, kBalloonMs);
+    }
+    ArmTimer();
+}
+
+void TaskScheduler::OnM3u8Stop(qint32 taskId) {
+    const int position = FindTaskById(taskId);
+    if (position == 0)
+        return;
+    const int row = position - 1;
+    m_model->SetField(row, TaskListModel::ColId, QString());
+    m_model->SetField(row, TaskListModel::ColStatus, QString());
+    m_model->SetField(row, TaskListModel::ColProgress, QString());
+}
+
+void TaskScheduler::OnM3u8Finish(qint32 taskId) {
+    const int position = FindTaskById(taskId);
+    if (position == 0)
+        return;
+    const int row = position - 1;
+    if (BalloonHint) {
+        const QString file = FileNamePart(m_model->Field(row, TaskListModel::ColFile));
+        m_host->ShowBalloon(kFinishTitle, file, kBalloonMs);
+    }
+    m_model->RemoveRow(row);
+    if (SoundTips)
+        m_host->PlayDoneSound();
+    ArmTimer();
+}
+
+void TaskScheduler::OnM3u8Progress(qint32 taskId, const QString &name, float percent,
+                                   const QString &status) {
+    const int position = FindTaskById(taskId);
+    if (position == 0)
+        return;
+    const int row = position - 1;
+    const QString percentText = PercentText(percent);
+    m_model->SetField(row, TaskListModel::ColStatus, status);
+    m_model->SetField(row, TaskListModel::ColProgress, percentText);
+    m_host->SetStatusText(1, name);
+    m_host->SetStatusText(2, status + QLatin1Char(' ') + percentText);
+    m_host->ShowProgress(ProgressBarValue(percent));
+}
+
+QString TaskScheduler::PercentText(float percent) {
+    return QString::number(static_cast<double>(percent), 'f', 2) + QLatin1Char('%');
+}
+
+unsigned TaskScheduler::ProgressBarValue(float percent) {
+    const double value = static_cast<double>(percent);
+    if (!(value > 0))
+        return 0;
+    constexpr double kMax = 1e9;
+    if (value >= kMax)
+        return static_cast<unsigned>(kMax);
+    const double floor = std::floor(value);
+    const double fraction = value - floor;
+    auto whole = static_cast<unsigned>(floor);
+    if (fraction > 0.5 || (fraction == 0.5 && whole % 2 == 1))
+        ++whole;
+    return whole;
+}
+
+void TaskScheduler::ArmTimer() {
+    // Arming an armed tick keeps its due time, as re-enabling a running timer does.
+    if (!m_tmrDownload->isActive())
+        m_tmrDownload->start();
+}
+
+void TaskScheduler::SetStartButton(bool running) {
+    m_buttonShowsStop = running;
+    if (running)
+        m_host->SetStartButton(kStopCaption, kStopGlyph);
+    else
+        m_host->SetStartButton(kStartCaption, kStartGlyph);
+}
+
+DownloadTaskEvents TaskScheduler::BoundEvents() {
+    DownloadTaskEvents events;
+    events.OnError = [this](qint32 id, const QString &message) { OnM3u8Error(id, message); };
+    events.OnStop = [this](qint32 id) { OnM3u8Stop(id); };
+    events.OnFinish = [this](qint32 id) { OnM3u8Finish(id); };
+    events.OnProgress = [this](qint32 id, const QString &name, float percent,
+                               const QString &status) {
+        OnM3u8Progress(id, name, percent, status);
+    };
+    return events;
+}
