@@ -1,0 +1,242 @@
+// korvi-get [-H "Key: Value"]... [--proxy URL] ADDRESS OUTPUT
+// Runs one download task: exit 0 when the output is merged, 1 on a task error (its text on
+// standard error), 130 after Ctrl-C, 2 on bad arguments.
+
+#include "hls/M3u8Helpers.h"
+#include "hls/TM3u8Class.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QSocketNotifier>
+#include <QStringList>
+#include <QTimer>
+
+#include <csignal>
+#include <cstdio>
+#include <stdexcept>
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kExitFinished = 0;
+constexpr int kExitError = 1;
+constexpr int kExitUsage = 2;
+
+const char kUsage[] =
+    "用法: korvi-get [-H \"Key: Value\"]... [--proxy URL] ADDRESS OUTPUT\n"
+    "  ADDRESS  m3u8 播放列表的地址 (http/https/ftp) 或本地播放列表文件\n"
+    "  OUTPUT   合并后的 MP4 文件 (不以 .mp4 结尾时自动加上)\n"
+    "  -H       请求头, 每个 -H 一行, 可重复\n"
+    "  --proxy  aria2c 使用的代理, 如 http://127.0.0.1:8080\n"
+    "退出码: 0 完成, 1 任务出错, 2 参数错误, 130 被 Ctrl-C 停止\n";
+
+int g_signalPipe[2] = {-1, -1};
+
+void OnSignal(int signo) {
+    const char byte = char(signo);
+    const ssize_t written = ::write(g_signalPipe[1], &byte, 1);
+    Q_UNUSED(written);
+}
+
+void Print(FILE *stream, const QString &text) {
+    std::fputs(text.toUtf8().constData(), stream);
+    std::fflush(stream);
+}
+
+struct Arguments {
+    QStringList headers;
+    QString proxy;
+    bool proxySet = false;
+    QString address;
+    QString output;
+};
+
+// False with a reason (empty for --help) when the arguments do not make a task.
+bool ParseArguments(const QStringList &args, Arguments &out, QString &problem, bool &help) {
+    QStringList positional;
+    help = false;
+    for (int i = 1; i < args.size(); ++i) {
+        const QString &arg = args.at(i);
+        if (arg == QLatin1String("-h") || arg == QLatin1String("--help")) {
+            help = true;
+            return false;
+        }
+        if (arg == QLatin1String("-H") || arg == QLatin1String("--proxy")) {
+            if (i + 1 >= args.size()) {
+                problem = QStringLiteral("%1 缺少参数").arg(arg);
+                return false;
+            }
+            const QString value = args.at(++i);
+            if (arg == QLatin1String("-H")) {
+                if (value.contains(QLatin1Char('\r')) || value.contains(QLatin1Char('\n'))) {
+                    problem = QStringLiteral("请求头不能包含换行");
+                    return false;
+                }
+                out.headers << value;
+            } else {
+                out.proxy = value;
+                out.proxySet = true;
+            }
+            continue;
+        }
+        if (arg == QLatin1String("--")) {
+            positional << args.mid(i + 1);
+            break;
+        }
+        if (arg.startsWith(QLatin1Char('-')) && arg.size() > 1) {
+            problem = QStringLiteral("未知选项 %1").arg(arg);
+            return false;
+        }
+        positional << arg;
+    }
+    if (positional.size() != 2) {
+        problem = QStringLiteral("需要 ADDRESS 和 OUTPUT 两个参数");
+        return false;
+    }
+    out.address = positional.at(0).trimmed();
+    out.output = positional.at(1);
+    if (out.address.isEmpty() || out.output.isEmpty()) {
+        problem = QStringLiteral("ADDRESS 和 OUTPUT 不能为空");
+        return false;
+    }
+    const QFileInfo outInfo(out.output);
+    if (!outInfo.absoluteDir().exists()) {
+        problem = QStringLiteral("输出文件夹不存在: %1").arg(outInfo.absolutePath());
+        return false;
+    }
+    return true;
+}
+
+// Status lines: one line per change when the output is a file or a pipe, one updating line on
+// a terminal.
+class ProgressPrinter {
+public:
+    explicit ProgressPrinter(bool terminal) : m_terminal(terminal) {}
+    void Show(const QString &status, float percent, int done, int total);
+    void Finish();
+
+private:
+    bool m_terminal;
+    bool m_lineOpen = false;
+    QString m_lastStatus;
+    QString m_lastText;
+};
+
+void ProgressPrinter::Show(const QString &status, float percent, int done, int total) {
+    const QString text = QStringLiteral("%1 %2%").arg(status).arg(double(percent), 0, 'f', 2);
+    if (!m_terminal) {
+        if (text != m_lastText)
+            Print(stdout, text + QLatin1Char('\n'));
+        m_lastText = text;
+        return;
+    }
+    if (m_lineOpen && status != m_lastStatus)
+        Print(stdout, QStringLiteral("\n"));
+    QString line = text;
+    if (total > 0)
+        line += QStringLiteral("  (%1/%2)").arg(done).arg(total);
+    Print(stdout, QStringLiteral("\r") + line + QStringLiteral("\x1b[K"));
+    m_lineOpen = true;
+    m_lastStatus = status;
+    m_lastText = text;
+}
+
+void ProgressPrinter::Finish() {
+    if (m_lineOpen)
+        Print(stdout, QStringLiteral("\n"));
+    m_lineOpen = false;
+}
+
+}  // namespace
+
+int main(int argc, char *argv[]) {
+    QCoreApplication app(argc, argv);
+    Arguments arguments;
+    QString problem;
+    bool help = false;
+    if (!ParseArguments(app.arguments(), arguments, problem, help)) {
+        if (help) {
+            Print(stdout, QString::fromUtf8(kUsage));
+            return kExitFinished;
+        }
+        Print(stderr, QStringLiteral("korvi-get: %1\n").arg(problem) + QString::fromUtf8(kUsage));
+        return kExitUsage;
+    }
+
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) != 0) {
+        Print(stderr, QStringLiteral("korvi-get: socketpair failed\n"));
+        return kExitError;
+    }
+    QSocketNotifier signalNotifier(g_signalPipe[0], QSocketNotifier::Read);
+    struct sigaction action = {};
+    action.sa_handler = &OnSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+
+    ProxyEnabled = arguments.proxySet && !arguments.proxy.isEmpty();
+    ProxyString = arguments.proxy;
+
+    QString address = arguments.address;
+    if (!IsUrl(address) && QFileInfo(address).isFile())
+        address = QFileInfo(address).absoluteFilePath();
+
+    TM3u8 task;
+    bool ended = false;
+    int exitCode = kExitError;
+    int stopSignal = 0;
+    ProgressPrinter printer(::isatty(STDOUT_FILENO));
+
+    auto end = [&](int code) {
+        ended = true;
+        exitCode = code;
+        printer.Finish();
+        QTimer::singleShot(0, &app, [&app] { app.exit(); });
+    };
+    task.TaskId = 1;
+    task.OnProgress = [&](int, const QString &, float percent, const QString &status) {
+        printer.Show(status, percent, task.FinishedCount, int(task.Segments.size()));
+    };
+    task.OnError = [&](int, const QString &message) {
+        printer.Finish();
+        Print(stderr, message + QLatin1Char('\n'));
+        end(kExitError);
+    };
+    task.OnFinish = [&](int) {
+        end(kExitFinished);
+        Print(stdout, QStringLiteral("完成: %1\n").arg(task.OutFile));
+    };
+    task.OnStop = [&](int) { end(stopSignal ? 128 + stopSignal : 130); };
+
+    QObject::connect(&signalNotifier, &QSocketNotifier::activated, &app, [&] {
+        char byte = 0;
+        if (::read(g_signalPipe[0], &byte, 1) == 1 && !stopSignal) {
+            stopSignal = int(byte);
+            // A second signal ends the program at once.
+            signal(SIGINT, SIG_DFL);
+            signal(SIGTERM, SIG_DFL);
+            printer.Finish();
+            Print(stderr, QStringLiteral("正在停止...\n"));
+            task.Stop();
+        }
+    });
+
+    try {
+        task.SetUrl(address);
+    } catch (const std::runtime_error &error) {
+        Print(stderr, QStringLiteral("korvi-get: %1\n").arg(QString::fromLocal8Bit(error.what())));
+        return kExitError;
+    }
+    task.SetOutput(QFileInfo(arguments.output).absoluteFilePath());
+    task.Headers = arguments.headers.join(QStringLiteral("\r\n"));
+    task.Start();
+    if (!ended && !task.Running)
+        return exitCode;  // ended without an event: nothing to run
+    if (!ended)
+        app.exec();
+    return exitCode;
+}

@@ -1,0 +1,55 @@
+#pragma once
+// URL and playlist helpers shared by the download task and the full-URL export (unit
+// TM3u8Class).
+
+#include <QString>
+
+// Proxy switch and address for aria2c; the settings page writes them.
+extern bool ProxyEnabled;
+extern QString ProxyString;
+// Attempts of DownloadFile per scheme, and aria2c runs of one task.
+inline constexpr int DownloadRetries = 5;
+
+// True for any text of at least 6 characters that contains "http://", "https://", "ftp://" or
+// "ftps://" anywhere, in any letter case.
+bool IsUrl(const QString &s);
+// Scheme and authority, without trailing "/".
+QString GetUrlRoot(const QString &url);
+// Up to and including the last "/", query removed first.
+QString GetUrlDir(const QString &url);
+// The text between the first URI=" and the next double quote; empty when unterminated.
+QString GetKeyUri(const QString &line);
+// The line with its URI value replaced; a line without a URI=" attribute comes back unchanged.
+QString ReplaceKeyUri(const QString &line, const QString &uri);
+// A "#EXT-X-KEY:" line that names a key: a terminated, non-empty URI and a METHOD other than
+// NONE. Other key lines leave the key alone and stay as they are.
+bool IsKeyLine(const QString &line);
+
+// The form in which an address may reach aria2c or libcurl: it begins with http://, https://,
+// ftp:// or ftps:// (any case) and holds no control character; blanks are percent-encoded.
+// Empty for any other text, which is then never fetched.
+QString FetchableUrl(const QString &url);
+// A value for a double-quoted field of a parameter line: each embedded quote becomes three
+// quotes, which the argument splitter reads back as one literal quote.
+QString QuoteField(const QString &value);
+
+// Fetches one URL into one file with libcurl; DownloadRetries attempts, then, for https, the
+// same over http. A failed fetch leaves an existing file as it was.
+bool DownloadFile(const QString &url, const QString &file);
+// Fetches one URL into one file with aria2c, waiting for it; true when the file exists and no
+// ".aria2" control file is left.
+bool Aria2DownloadFile(const QString &url, const QString &file, const QString &headers);
+// True when the file exists and begins with the 7 bytes "#EXTM3U".
+bool IsM3u8File(const QString &file);
+// One --header option per header line that holds a colon, with one blank before each and one
+// after the last; empty when no line qualifies.
+QString BuildHeaderOptions(const QString &text);
+
+// Parameter lines of the tools, exactly as they are handed to the process runner.
+// The proxy and certificate options that start every aria2c line.
+QString Aria2CommonOptions(const QString &headers);
+QString Aria2FetchParamLine(const QString &url, const QString &dir, const QString &name,
+                            const QString &headers);
+QString Aria2ListParamLine(const QString &listFile, const QString &workDir, const QString &headers);
+QString MergeParamLine(const QString &indexFile, const QString &ffmpegParams,
+                       const QString &outFile);

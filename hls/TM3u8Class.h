@@ -1,0 +1,110 @@
+#pragma once
+// One download slot (unit TM3u8Class): analyses an HLS playlist, has its segments fetched by
+// aria2c (or one by one without it) into a work folder and merges them with ffmpeg.
+
+#include "support/MyTimer.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <functional>
+#include <vector>
+
+class QProcess;
+
+struct SegmentRec {
+    QString Url;        // absolute address
+    QString LocalName;  // file name inside WorkDir
+    bool Done = false;  // the file is complete
+};
+
+class TM3u8 {
+public:
+    using ErrorEvent = std::function<void(int TaskId, const QString &Message)>;
+    using TaskEvent = std::function<void(int TaskId)>;
+    using ProgressEvent =
+        std::function<void(int TaskId, const QString &Name, float Percent, const QString &Status)>;
+
+    TM3u8();
+    ~TM3u8();
+    TM3u8(const TM3u8 &) = delete;
+    TM3u8 &operator=(const TM3u8 &) = delete;
+
+    // Resets the object and prepares an empty work folder for the address. Does nothing for an
+    // empty address. Throws std::runtime_error when the work folder cannot be created.
+    void SetUrl(const QString &url);
+    // Output path; ".mp4" is appended unless the name already ends in it (any case).
+    void SetOutput(const QString &path);
+    // Runs the task. Returns once it has ended (one of OnError, OnStop, OnFinish was raised) or
+    // aria2c runs and the poll timer carries it on.
+    void Start();
+    // Asks the task to stop at the next poll tick or between two segments.
+    void Stop();
+
+    // Saves the playlist at `url` (the first variant of a master playlist) with absolute
+    // segment and key addresses. Needs no task object.
+    static bool SaveFullUrlM3u8(const QString &url, const QString &outFile, const QString &headers);
+
+    // Milliseconds without a new segment after which a run of aria2c is ended.
+    static void SetStallLimitMs(quint32 ms);
+    static quint32 StallLimitMs();
+    // Nested playlists followed before a playlist counts as invalid.
+    static constexpr int MaxPlaylistNesting = 8;
+
+    int TaskId = 0;
+    MyTimer Timer;
+    QString Url;
+    QString Headers;
+    QString IndexFile;
+    QString OutFile;
+    QString OutName;
+    QString FFmpegParams;
+    QString KeyUrl;
+    QString TempDir;
+    QString WorkId;
+    QString WorkDir;
+    std::vector<SegmentRec> Segments;
+    QString ListFile;
+    QString Aria2Path;
+    QProcess *Aria2Process = nullptr;
+    bool NoAria2 = true;
+    bool StopRequested = false;
+    bool Merging = false;
+    int FinishedCount = 0;
+    float Percent = 0;
+    bool Running = false;
+    quint32 Aria2Runs = 0;
+    quint32 LastProgressTick = 0;
+    ErrorEvent OnError;
+    TaskEvent OnFinish;
+    TaskEvent OnStop;
+    ProgressEvent OnProgress;
+
+private:
+    void Reset();
+    void ClearSegments();
+    void FailureCleanUp();
+    void DeleteWorkDir();
+    void ReleaseAria2Process();
+    void ReportError(const QString &message);
+    void ReportProgress(float percent, const QString &status);
+    void ReportStop();
+
+    bool AnalyseM3u8(QString url, const QString &headers);
+    bool AnalyseLocalM3u8(const QString &path);
+    void AddSegment(const QString &url, int n, int width);
+    bool StartAria2();
+    void RunAria2();
+    bool WriteAria2List();
+    void TimerTimer();
+    void CheckProgress();
+    bool DownloadSegmentsDirect();
+    bool Merge();
+    void WatchAria2Process();
+
+    static quint32 TickCount();
+
+    // Receiver of the aria2c process's signals; goes away with the task.
+    QObject m_context;
+};

@@ -1,0 +1,119 @@
+#include "hls/UrlFetcher.h"
+
+#include <curl/curl.h>
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QSaveFile>
+
+namespace {
+
+long g_connectTimeout = 20;
+long g_lowSpeedTimeout = 30;
+
+constexpr const char kAllowedProtocols[] = "http,https,ftp,ftps";
+
+void InitCurlOnce() {
+    static const bool initialised = [] {
+        curl_global_init(CURL_GLOBAL_DEFAULT);
+        return true;
+    }();
+    Q_UNUSED(initialised);
+}
+
+size_t WriteToFile(char *data, size_t size, size_t count, void *userData) {
+    auto *out = static_cast<QSaveFile *>(userData);
+    const qint64 bytes = qint64(size * count);
+    if (out->write(data, bytes) != bytes)
+        return 0;  // a short count makes libcurl fail the transfer
+    return size_t(bytes);
+}
+
+struct EasyHandle {
+    CURL *handle = curl_easy_init();
+    ~EasyHandle() { curl_easy_cleanup(handle); }
+};
+
+struct MultiHandle {
+    CURLM *handle = curl_multi_init();
+    ~MultiHandle() { curl_multi_cleanup(handle); }
+};
+
+}  // namespace
+
+void UrlFetcher::SetTimeouts(long connectSeconds, long lowSpeedSeconds) {
+    g_connectTimeout = connectSeconds;
+    g_lowSpeedTimeout = lowSpeedSeconds;
+}
+
+long UrlFetcher::ConnectTimeout() {
+    return g_connectTimeout;
+}
+
+long UrlFetcher::LowSpeedTimeout() {
+    return g_lowSpeedTimeout;
+}
+
+bool UrlFetcher::Fetch(const QString &url, const QString &file) {
+    InitCurlOnce();
+    EasyHandle easy;
+    MultiHandle multi;
+    if (!easy.handle || !multi.handle)
+        return false;
+
+    QSaveFile out(QFileInfo(file).absoluteFilePath());
+    if (!out.open(QIODevice::WriteOnly))
+        return false;
+
+    const QByteArray address = url.toUtf8();
+    CURL *e = easy.handle;
+    curl_easy_setopt(e, CURLOPT_URL, address.constData());
+    curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, kAllowedProtocols);
+    curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, kAllowedProtocols);
+    curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(e, CURLOPT_MAXREDIRS, 20L);
+    curl_easy_setopt(e, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST, 2L);
+    curl_easy_setopt(e, CURLOPT_FAILONERROR, 1L);
+    curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT, g_connectTimeout);
+    curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, g_lowSpeedTimeout);
+    curl_easy_setopt(e, CURLOPT_ACCEPT_ENCODING, "");
+    curl_easy_setopt(e, CURLOPT_USERAGENT, "Korvi/" KORVI_VERSION);
+    curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &WriteToFile);
+    curl_easy_setopt(e, CURLOPT_WRITEDATA, &out);
+
+    curl_multi_add_handle(multi.handle, e);
+    int running = 1;
+    while (running) {
+        if (curl_multi_perform(multi.handle, &running) != CURLM_OK)
+            break;
+        if (!running)
+            break;
+        // Short slices keep timers and clicks of the rest of the program flowing.
+        curl_multi_poll(multi.handle, nullptr, 0, 10, nullptr);
+        if (QCoreApplication::instance())
+            QCoreApplication::processEvents(QEventLoop::AllEvents);
+    }
+
+    CURLcode result = CURLE_FAILED_INIT;
+    int queued = 0;
+    while (CURLMsg *message = curl_multi_info_read(multi.handle, &queued)) {
+        if (message->msg == CURLMSG_DONE && message->easy_handle == e)
+            result = message->data.result;
+    }
+    long status = 0;
+    curl_easy_getinfo(e, CURLINFO_RESPONSE_CODE, &status);
+    const char *scheme = nullptr;
+    curl_easy_getinfo(e, CURLINFO_SCHEME, &scheme);
+    const bool isHttp = scheme && QByteArray(scheme).toLower().startsWith("http");
+    curl_multi_remove_handle(multi.handle, e);
+
+    if (result != CURLE_OK || (isHttp && status >= 400)) {
+        out.cancelWriting();
+        return false;
+    }
+    return out.commit();
+}
