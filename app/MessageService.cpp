@@ -1,0 +1,21 @@
+#include "app/MessageService.h"
+
+#include <QMessageBox>
+
+void BoxMessageService::ShowError(QWidget *owner, const QString &caption, const QString &text) {
+    QMessageBox::critical(owner, caption, text, QMessageBox::Ok);
+}
+
+void BoxMessageService::ShowWarning(QWidget *owner, const QString &caption, const QString &text) {
+    QMessageBox::warning(owner, caption, text, QMessageBox::Ok);
+}
+
+void BoxMessageService::ShowInformation(QWidget *owner, const QString &caption,
+                                        const QString &text) {
+    QMessageBox::information(owner, caption, text, QMessageBox::Ok);
+}
+
+MessageService &DefaultMessageService() {
+    static BoxMessageService service;
+    return service;
+}

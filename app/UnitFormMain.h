@@ -1,0 +1,91 @@
+#pragma once
+// The main window (unit UnitFormMain): hosts the four pages, the status bar, the menu and the
+// download slots, and runs the start-up and close sequences.
+
+#include <QMainWindow>
+#include <QString>
+#include <array>
+#include <functional>
+#include <memory>
+
+class MessageService;
+class QTimer;
+class TM3u8;
+
+namespace Ui {
+class TfrmMain;
+}
+
+// What the window asks of the outside world while it starts; tests replace these.
+struct MainWindowSeams {
+    MessageService *messages = nullptr;  // null: real message boxes
+    std::function<bool()> isWin64;       // empty: the system's own answer
+};
+
+// The window font: "微软雅黑" when installed, else "宋体", else empty (keep the default).
+QString PickWindowFontFamily(const std::function<bool(const QString &)> &isInstalled);
+
+class TfrmMain : public QMainWindow {
+    Q_OBJECT
+public:
+    static constexpr int kTaskSlots = 5;
+    static constexpr int kPageCount = 4;
+    static constexpr int kM3u8Page = 2;
+
+    explicit TfrmMain(const MainWindowSeams &seams = {}, QWidget *parent = nullptr);
+    ~TfrmMain() override;
+
+    // The program's version, "1.2.3".
+    static QString GetFileVersionText();
+
+    // Start-up checks; each shows its box only when something is wrong.
+    void CheckComponents();
+    void CheckSystemVersion();
+
+    // Shows page `index` modulo the page count and runs the page-change handler once.
+    void SelectPage(int index);
+
+    // Download slots 1 to 5, each empty or holding one reusable download object.
+    std::array<TM3u8 *, kTaskSlots> Tasks{};
+    // The scheduler is idle.
+    bool Stopped = true;
+    bool ShutdownAfterDownload = false;
+    // The user's temporary folder, without trailing separator.
+    QString AppTempDir;
+    QString FFmpegPath;
+    // One-shot scheduling tick, 2000 ms, not running at start.
+    QTimer *tmrDownload = nullptr;
+
+public slots:
+    // A later start of the program asks for this window: show, restore, raise and activate it.
+    void WMActivateInstance();
+
+signals:
+    // Emitted after WMActivateInstance has brought the window forward.
+    void InstanceActivated();
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    void connectSignals();
+
+    void FormCreate();
+    void FormShow();
+    void FormResize();
+    void FormDestroy();
+    void TPageControl1Change(int index);
+    void mnuOpenTempClick();
+
+    void SetCaption();
+    void SetWindowFont();
+    void CentreOnScreen();
+    void PlaceProgressBar();
+
+    std::unique_ptr<Ui::TfrmMain> m_ui;
+    MessageService *m_messages;
+    std::function<bool()> m_isWin64;
+    // The version that ran last, as the settings remember it; empty until one is stored.
+    QString m_lastRunVersion;
+};
