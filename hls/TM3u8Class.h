@@ -42,6 +42,11 @@ public:
     // Asks the task to stop at the next poll tick or between two segments.
     void Stop();
 
+    // The playlist analysis Start begins with: fills Segments and KeyUrl and writes IndexFile.
+    // Public so that the analysis can be run on its own.
+    bool AnalyseM3u8(QString url, const QString &headers);
+    bool AnalyseLocalM3u8(const QString &path);
+
     // Saves the playlist at `url` (the first variant of a master playlist) with absolute
     // segment and key addresses. Needs no task object.
     static bool SaveFullUrlM3u8(const QString &url, const QString &outFile, const QString &headers);
@@ -91,8 +96,6 @@ private:
     void ReportProgress(float percent, const QString &status);
     void ReportStop();
 
-    bool AnalyseM3u8(QString url, const QString &headers);
-    bool AnalyseLocalM3u8(const QString &path);
     void AddSegment(const QString &url, int n, int width);
     bool StartAria2();
     void RunAria2();

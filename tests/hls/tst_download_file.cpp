@@ -1,0 +1,263 @@
+// Fetching one file: libcurl (DownloadFile) and aria2c (Aria2DownloadFile), against the local
+// test server and, for the argument corners, a fake aria2c that records its argv.
+
+#include "EngineFixture.h"
+#include "HlsTestServer.h"
+#include "TestStreams.h"
+#include "hls/M3u8Helpers.h"
+#include "hls/UrlFetcher.h"
+#include "support/ExternalTools.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+using namespace EngineFixture;
+
+namespace {
+
+QByteArray ReadAll(const QString &path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// Records its arguments one per line, then writes the target named by -d and -o; with
+// FAKE_CONTROL set it also leaves a control file, as an unfinished aria2c run does.
+const char kFakeAria2[] = R"(#!/bin/sh
+: > "$FAKE_ARGV"
+dir=; name=; prev=
+for a in "$@"; do
+    printf '%s\n' "$a" >> "$FAKE_ARGV"
+    case "$prev" in -d) dir=$a ;; -o) name=$a ;; esac
+    prev=$a
+done
+printf 'partial' > "$dir/$name"
+if [ -n "$FAKE_CONTROL" ]; then printf 'x' > "$dir/$name.aria2"; fi
+exit 0
+)";
+
+}  // namespace
+
+class TestDownloadFile : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanup();
+
+    void fetches_a_file_whole();
+    void http_error_fails_and_keeps_the_old_file();
+    void follows_a_redirect();
+    void refuses_a_redirect_to_a_local_file();
+    void refuses_addresses_that_are_not_network_urls_data();
+    void refuses_addresses_that_are_not_network_urls();
+    void sends_blanks_percent_encoded();
+    void upper_case_https_falls_back_to_http();
+    void silent_server_times_out();
+    void events_keep_running_during_a_fetch();
+
+    void aria2_fetch_sends_the_headers();
+    void aria2_fetch_with_control_file_left_fails();
+    void aria2_arguments_keep_quotes_and_blanks_whole();
+    void aria2_is_not_started_for_an_option_line();
+
+private:
+    void UseFakeAria2();
+
+    QTemporaryDir m_base;
+    QString m_root;
+    QString m_fakeDir;
+    HlsTestServer m_server;
+};
+
+void TestDownloadFile::initTestCase() {
+    QVERIFY(m_base.isValid());
+    IsolateEnvironment(m_base.path());
+    QVERIFY2(!TestStreams::Root().isEmpty(), "test streams were not generated");
+    m_root = m_base.filePath("www");
+    QVERIFY(CopyTree(TestStreams::Root(), m_root));
+    QVERIFY(WriteFile(m_root + "/with space/a b.txt", "blank name"));
+    m_fakeDir = m_base.filePath("fake");
+    QVERIFY(WriteScript(m_fakeDir + "/aria2c", kFakeAria2));
+    HlsServerOptions options;
+    options.redirects = {{"/moved.m3u8", "/clear/index.m3u8"},
+                         {"/to-file.m3u8", "file:///etc/hostname"}};
+    options.stallPattern = "^/stall/";
+    options.maxSeconds = 120;
+    QVERIFY2(m_server.start(m_root, options), qPrintable(m_server.errorString()));
+}
+
+void TestDownloadFile::cleanup() {
+    ExternalTools::Instance().Reset();
+    UrlFetcher::SetTimeouts(20, 30);
+    qunsetenv("FAKE_CONTROL");
+}
+
+void TestDownloadFile::UseFakeAria2() {
+    ExternalTools::Instance().SetProgramDir(m_fakeDir);
+    qputenv("FAKE_ARGV", m_base.filePath("argv.txt").toUtf8());
+}
+
+void TestDownloadFile::fetches_a_file_whole() {
+    const QString target = m_base.filePath("index.m3u8");
+    QVERIFY(DownloadFile(m_server.url("/clear/index.m3u8"), target));
+    QCOMPARE(ReadAll(target), ReadAll(m_root + "/clear/index.m3u8"));
+    QVERIFY(IsM3u8File(target));
+}
+
+void TestDownloadFile::http_error_fails_and_keeps_the_old_file() {
+    const QString target = m_base.filePath("old.txt");
+    QVERIFY(WriteFile(target, "old content"));
+    const int before = m_server.countRequests("^/missing\\.m3u8$");
+    QVERIFY(!DownloadFile(m_server.url("/missing.m3u8"), target));
+    QCOMPARE(ReadAll(target), QByteArray("old content"));
+    QCOMPARE(m_server.countRequests("^/missing\\.m3u8$") - before, DownloadRetries);
+    QCOMPARE(Entries(m_base.path()).filter("old.txt"), QStringList{"old.txt"});
+}
+
+void TestDownloadFile::follows_a_redirect() {
+    const QString target = m_base.filePath("moved.m3u8");
+    QVERIFY(DownloadFile(m_server.url("/moved.m3u8"), target));
+    QCOMPARE(ReadAll(target), ReadAll(m_root + "/clear/index.m3u8"));
+}
+
+void TestDownloadFile::refuses_a_redirect_to_a_local_file() {
+    const QString target = m_base.filePath("to-file.txt");
+    QVERIFY(!DownloadFile(m_server.url("/to-file.m3u8"), target));
+    QVERIFY(!QFile::exists(target));
+}
+
+void TestDownloadFile::refuses_addresses_that_are_not_network_urls_data() {
+    QTest::addColumn<QString>("address");
+    QTest::newRow("file scheme") << "file:///etc/hostname";
+    QTest::newRow("option in front") << "--output=/tmp/x @SERVER@/clear/index.m3u8";
+    QTest::newRow("local path holding an address") << "/etc/@SERVER@/clear/index.m3u8";
+    QTest::newRow("line feed inside") << "@SERVER@/clear/index.m3u8\nx";
+}
+
+void TestDownloadFile::refuses_addresses_that_are_not_network_urls() {
+    QFETCH(QString, address);
+    address.replace("@SERVER@", m_server.baseUrl());
+    const int before = m_server.requestLog().size();
+    const QString target = m_base.filePath("refused.txt");
+    QVERIFY(!DownloadFile(address, target));
+    QVERIFY(!QFile::exists(target));
+    QCOMPARE(m_server.requestLog().size(), before);
+}
+
+void TestDownloadFile::sends_blanks_percent_encoded() {
+    const QString target = m_base.filePath("blank.txt");
+    QVERIFY(DownloadFile(m_server.baseUrl() + "/with space/a b.txt", target));
+    QCOMPARE(ReadAll(target), QByteArray("blank name"));
+    QVERIFY(m_server.requestLog().filter("/with%20space/a%20b.txt").size() == 1);
+}
+
+void TestDownloadFile::upper_case_https_falls_back_to_http() {
+    // The server speaks plain HTTP, so every TLS attempt fails and the fallback must take over.
+    const QString address =
+        QStringLiteral("HTTPS://127.0.0.1:%1/clear/index.m3u8").arg(m_server.port());
+    const QString target = m_base.filePath("fallback.m3u8");
+    const int before = m_server.countRequests("^/clear/index\\.m3u8$", "GET");
+    QVERIFY(DownloadFile(address, target));
+    QCOMPARE(ReadAll(target), ReadAll(m_root + "/clear/index.m3u8"));
+    QCOMPARE(m_server.countRequests("^/clear/index\\.m3u8$", "GET") - before, 1);
+}
+
+void TestDownloadFile::silent_server_times_out() {
+    UrlFetcher::SetTimeouts(2, 1);
+    QElapsedTimer clock;
+    clock.start();
+    const QString target = m_base.filePath("stalled.txt");
+    QVERIFY(!UrlFetcher::Fetch(m_server.url("/stall/a.ts"), target));
+    QVERIFY(!QFile::exists(target));
+    QVERIFY2(clock.elapsed() < 15000, "a silent server must not hold a fetch");
+}
+
+void TestDownloadFile::events_keep_running_during_a_fetch() {
+    HlsTestServer slow;
+    HlsServerOptions options;
+    options.latencyMs = 600;
+    options.maxSeconds = 60;
+    QVERIFY(slow.start(m_root, options));
+    int ticks = 0;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&ticks] { ++ticks; });
+    timer.start(20);
+    QVERIFY(DownloadFile(slow.url("/clear/index.m3u8"), m_base.filePath("slow.m3u8")));
+    timer.stop();
+    // 600 ms at a 20 ms timer: a pump that blocked would give one or two ticks.
+    QVERIFY2(ticks >= 10, qPrintable(QString::number(ticks)));
+    slow.stop();
+}
+
+void TestDownloadFile::aria2_fetch_sends_the_headers() {
+    HlsTestServer guarded;
+    HlsServerOptions options;
+    options.requireHeader = "X-Token: secret value";
+    options.maxSeconds = 60;
+    QVERIFY(guarded.start(m_root, options));
+    const QString target = m_base.filePath("guarded/index.m3u8");
+    QDir().mkpath(m_base.filePath("guarded"));
+    QVERIFY(!Aria2DownloadFile(guarded.url("/clear/index.m3u8"), target, "X-Other: 1"));
+    QVERIFY(!QFile::exists(target));
+    QVERIFY(Aria2DownloadFile(guarded.url("/clear/index.m3u8"), target,
+                              "Referer: http://127.0.0.1/\r\nX-Token: secret value"));
+    QCOMPARE(ReadAll(target), ReadAll(m_root + "/clear/index.m3u8"));
+    QVERIFY(!QFile::exists(target + ".aria2"));
+    guarded.stop();
+}
+
+void TestDownloadFile::aria2_fetch_with_control_file_left_fails() {
+    UseFakeAria2();
+    qputenv("FAKE_CONTROL", "1");
+    const QString target = m_base.filePath("unfinished.ts");
+    QVERIFY(!Aria2DownloadFile(m_server.url("/clear/seg0.ts"), target, QString()));
+    QVERIFY(QFile::exists(target));
+    qunsetenv("FAKE_CONTROL");
+    QFile::remove(target + ".aria2");
+    QVERIFY(Aria2DownloadFile(m_server.url("/clear/seg0.ts"), target, QString()));
+}
+
+void TestDownloadFile::aria2_arguments_keep_quotes_and_blanks_whole() {
+    UseFakeAria2();
+    ProxyEnabled = true;
+    ProxyString = "http://127.0.0.1:9";
+    const QString dir = m_base.filePath(R"(my "odd" folder)");
+    QVERIFY(QDir().mkpath(dir));
+    const QString target = dir + R"(/clip "one" two.m3u8)";
+    const QString url = m_server.url("/clear/index.m3u8");
+    const bool ok =
+        Aria2DownloadFile(url, target, "X-Quote: say \"hi\" now\r\nReferer: http://r/a b");
+    ProxyEnabled = false;
+    ProxyString.clear();
+    QVERIFY(ok);
+    const QStringList argv =
+        QString::fromUtf8(ReadAll(m_base.filePath("argv.txt"))).split('\n', Qt::SkipEmptyParts);
+    const QStringList expected{"--all-proxy=http://127.0.0.1:9",
+                               "--check-certificate=false",
+                               "--header=X-Quote: say \"hi\" now",
+                               "--header=Referer: http://r/a b",
+                               "-c",
+                               url,
+                               "-d",
+                               dir,
+                               "-o",
+                               R"(clip "one" two.m3u8)"};
+    QCOMPARE(argv, expected);
+    QCOMPARE(ReadAll(target), QByteArray("partial"));
+}
+
+void TestDownloadFile::aria2_is_not_started_for_an_option_line() {
+    UseFakeAria2();
+    QFile::remove(m_base.filePath("argv.txt"));
+    const QString target = m_base.filePath("injected.ts");
+    QVERIFY(!Aria2DownloadFile("--on-download-complete=/bin/true " + m_server.url("/a.ts"), target,
+                               QString()));
+    QVERIFY(!QFile::exists(m_base.filePath("argv.txt")));
+    QVERIFY(!QFile::exists(target));
+}
+
+QTEST_GUILESS_MAIN(TestDownloadFile)
+#include "tst_download_file.moc"

@@ -1,0 +1,353 @@
+// Rules of the URL and playlist helpers, and the exact parameter lines handed to the tools.
+
+#include "hls/M3u8Helpers.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+class TestM3u8Helpers : public QObject {
+    Q_OBJECT
+
+private slots:
+    void cleanup() {
+        ProxyEnabled = false;
+        ProxyString.clear();
+    }
+
+    void is_url_data();
+    void is_url();
+    void url_root_data();
+    void url_root();
+    void url_dir_data();
+    void url_dir();
+    void key_uri_data();
+    void key_uri();
+    void replace_key_uri_data();
+    void replace_key_uri();
+    void key_line_data();
+    void key_line();
+    void fetchable_url_data();
+    void fetchable_url();
+    void quoted_field_splits_back_to_the_value_data();
+    void quoted_field_splits_back_to_the_value();
+    void header_options_data();
+    void header_options();
+    void m3u8_file_data();
+    void m3u8_file();
+    void aria2_fetch_line_data();
+    void aria2_fetch_line();
+    void aria2_list_line_data();
+    void aria2_list_line();
+    void merge_line();
+    void merge_line_with_quote_splits_into_its_arguments();
+};
+
+void TestM3u8Helpers::is_url_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("expected");
+    QTest::newRow("exactly ftp://") << "ftp://" << true;
+    QTest::newRow("five characters") << "http:" << false;
+    QTest::newRow("http") << "http://h/a.m3u8" << true;
+    QTest::newRow("upper case HTTPS") << "HTTPS://H/A.M3U8" << true;
+    QTest::newRow("ftps") << "ftps://h/x" << true;
+    QTest::newRow("relative path with slashes") << "videos/part/a.ts" << false;
+    QTest::newRow("root-relative path") << "/videos/a.ts" << false;
+    QTest::newRow("local path holding http://") << "/home/u/http://x/a.m3u8" << true;
+    QTest::newRow("option holding an address")
+        << "--on-download-complete=/bin/x http://h/a.ts" << true;
+    QTest::newRow("file scheme") << "file:///etc/passwd" << false;
+    QTest::newRow("empty") << "" << false;
+}
+
+void TestM3u8Helpers::is_url() {
+    QFETCH(QString, text);
+    QFETCH(bool, expected);
+    QCOMPARE(IsUrl(text), expected);
+}
+
+void TestM3u8Helpers::url_root_data() {
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("path") << "http://h.example:8080/a/b/index.m3u8"
+                          << "http://h.example:8080";
+    QTest::newRow("query with slash") << "https://h/a.m3u8?x=/y"
+                                      << "https://h";
+    QTest::newRow("no path") << "http://h"
+                             << "http://h";
+}
+
+void TestM3u8Helpers::url_root() {
+    QFETCH(QString, url);
+    QFETCH(QString, expected);
+    QCOMPARE(GetUrlRoot(url), expected);
+}
+
+void TestM3u8Helpers::url_dir_data() {
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("plain") << "http://h/a/b/index.m3u8"
+                           << "http://h/a/b/";
+    QTest::newRow("query holding a slash is cut first") << "http://h/a/index.m3u8?t=1/2/3"
+                                                        << "http://h/a/";
+    QTest::newRow("trailing slash") << "http://h/a/"
+                                    << "http://h/a/";
+    QTest::newRow("no slash at all") << "index.m3u8?x"
+                                     << "index.m3u8";
+}
+
+void TestM3u8Helpers::url_dir() {
+    QFETCH(QString, url);
+    QFETCH(QString, expected);
+    QCOMPARE(GetUrlDir(url), expected);
+}
+
+void TestM3u8Helpers::key_uri_data() {
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("plain") << R"(#EXT-X-KEY:METHOD=AES-128,URI="/k/a.key",IV=0x1)"
+                           << "/k/a.key";
+    QTest::newRow("verbatim, not decoded or trimmed")
+        << R"(#EXT-X-KEY:METHOD=AES-128,URI=" k%20x?a=1 ")"
+        << " k%20x?a=1 ";
+    QTest::newRow("unterminated") << R"(#EXT-X-KEY:METHOD=AES-128,URI="abc)"
+                                  << "";
+    QTest::newRow("no URI") << "#EXT-X-KEY:METHOD=NONE"
+                            << "";
+    QTest::newRow("lower-case attribute is not matched") << R"(#EXT-X-KEY:METHOD=AES-128,uri="x")"
+                                                         << "";
+}
+
+void TestM3u8Helpers::key_uri() {
+    QFETCH(QString, line);
+    QFETCH(QString, expected);
+    QCOMPARE(GetKeyUri(line), expected);
+}
+
+void TestM3u8Helpers::replace_key_uri_data() {
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QString>("uri");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("other attributes and order kept")
+        << R"(#EXT-X-KEY:METHOD=AES-128,URI="https://h/k?id=3",IV=0x0102)"
+        << "key.key"
+        << R"(#EXT-X-KEY:METHOD=AES-128,URI="key.key",IV=0x0102)";
+    QTest::newRow("URI first") << R"(#EXT-X-KEY:URI="a",METHOD=AES-128)"
+                               << "http://h/a"
+                               << R"(#EXT-X-KEY:URI="http://h/a",METHOD=AES-128)";
+    QTest::newRow("no URI attribute: unchanged") << "#EXT-X-KEY:METHOD=NONE"
+                                                 << "key.key"
+                                                 << "#EXT-X-KEY:METHOD=NONE";
+    QTest::newRow("unterminated: unchanged") << R"(#EXT-X-KEY:METHOD=AES-128,URI="abc)"
+                                             << "key.key"
+                                             << R"(#EXT-X-KEY:METHOD=AES-128,URI="abc)";
+}
+
+void TestM3u8Helpers::replace_key_uri() {
+    QFETCH(QString, line);
+    QFETCH(QString, uri);
+    QFETCH(QString, expected);
+    QCOMPARE(ReplaceKeyUri(line, uri), expected);
+}
+
+void TestM3u8Helpers::key_line_data() {
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<bool>("expected");
+    QTest::newRow("AES-128 with URI") << R"(#EXT-X-KEY:METHOD=AES-128,URI="k")" << true;
+    QTest::newRow("lower-case tag") << R"(#ext-x-key:METHOD=AES-128,URI="k")" << true;
+    QTest::newRow("METHOD=NONE") << "#EXT-X-KEY:METHOD=NONE" << false;
+    QTest::newRow("METHOD=NONE with a URI") << R"(#EXT-X-KEY:METHOD=NONE,URI="k")" << false;
+    QTest::newRow("no URI") << "#EXT-X-KEY:METHOD=AES-128" << false;
+    QTest::newRow("empty URI") << R"(#EXT-X-KEY:METHOD=AES-128,URI="")" << false;
+    QTest::newRow("other tag") << R"(#EXT-X-MAP:URI="init.mp4")" << false;
+}
+
+void TestM3u8Helpers::key_line() {
+    QFETCH(QString, line);
+    QFETCH(bool, expected);
+    QCOMPARE(IsKeyLine(line), expected);
+}
+
+void TestM3u8Helpers::fetchable_url_data() {
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("http") << "http://h/a.ts"
+                          << "http://h/a.ts";
+    QTest::newRow("upper-case scheme") << "HTTPS://h/a.ts"
+                                       << "HTTPS://h/a.ts";
+    QTest::newRow("ftp") << "ftp://h/a.ts"
+                         << "ftp://h/a.ts";
+    QTest::newRow("ftps") << "FtPs://h/a.ts"
+                          << "FtPs://h/a.ts";
+    QTest::newRow("blanks are encoded") << "http://h/a b/c d.ts"
+                                        << "http://h/a%20b/c%20d.ts";
+    QTest::newRow("option before an address") << "--on-download-complete=/bin/x http://h/a.ts"
+                                              << "";
+    QTest::newRow("leading blank") << " http://h/a.ts"
+                                   << "";
+    QTest::newRow("file scheme") << "file:///etc/passwd"
+                                 << "";
+    QTest::newRow("address inside a local path") << "/tmp/http://h/a.ts"
+                                                 << "";
+    QTest::newRow("tab") << "http://h/a.ts\t--dir=/"
+                         << "";
+    QTest::newRow("line feed") << "http://h/a.ts\n out=/etc/x"
+                               << "";
+    QTest::newRow("carriage return") << "http://h/a.ts\r"
+                                     << "";
+    QTest::newRow("NUL") << QStringLiteral("http://h/a") + QChar(0) + "b"
+                         << "";
+    QTest::newRow("DEL") << QStringLiteral("http://h/a") + QChar(0x7f) << "";
+    QTest::newRow("C1 control") << QStringLiteral("http://h/a") + QChar(0x85) << "";
+}
+
+void TestM3u8Helpers::fetchable_url() {
+    QFETCH(QString, url);
+    QFETCH(QString, expected);
+    QCOMPARE(FetchableUrl(url), expected);
+}
+
+void TestM3u8Helpers::quoted_field_splits_back_to_the_value_data() {
+    QTest::addColumn<QString>("value");
+    QTest::newRow("no quote") << "plain value";
+    QTest::newRow("quote inside") << R"(a "b" c)";
+    QTest::newRow("quote first") << R"("start)";
+    QTest::newRow("quote last") << R"(end")";
+    QTest::newRow("only a quote") << R"(")";
+    QTest::newRow("two quotes in a row") << R"(x""y)";
+    QTest::newRow("option-like text") << R"(" --on-download-complete=/bin/sh ")";
+}
+
+void TestM3u8Helpers::quoted_field_splits_back_to_the_value() {
+    QFETCH(QString, value);
+    const QString line =
+        QStringLiteral(" -a \"") + QuoteField(value) + QStringLiteral("\" -b \"x y\"");
+    const QStringList expected{"-a", value, "-b", "x y"};
+    QCOMPARE(QProcess::splitCommand(line), expected);
+}
+
+void TestM3u8Helpers::header_options_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("empty") << ""
+                           << "";
+    QTest::newRow("only blanks") << "  \r\n "
+                                 << "";
+    QTest::newRow("no colon anywhere") << "abc\r\ndef"
+                                       << "";
+    QTest::newRow("referer and a line without colon")
+        << "Referer: http://a.example/p\r\nnocolon"
+        << R"( --header="Referer: http://a.example/p" )";
+    QTest::newRow("two headers, LF and CR breaks, blanks kept inside")
+        << "  X-A:  1 2 \nCookie: a=b; c=d\rX-C:3"
+        << R"( --header="X-A:  1 2" --header="Cookie: a=b; c=d" --header="X-C:3" )";
+    QTest::newRow("colon only inside a quoted field does not count") << R"("a:b")"
+                                                                     << "";
+    QTest::newRow("quoted field followed by a colon") << R"("a:b": c)"
+                                                      << R"( --header=""""a:b""": c" )";
+    QTest::newRow("value with a quote") << R"(X-Q: say "hi")"
+                                        << R"( --header="X-Q: say """hi"""" )";
+}
+
+void TestM3u8Helpers::header_options() {
+    QFETCH(QString, text);
+    QFETCH(QString, expected);
+    QCOMPARE(BuildHeaderOptions(text), expected);
+}
+
+void TestM3u8Helpers::m3u8_file_data() {
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<bool>("expected");
+    QTest::newRow("header only") << QByteArray("#EXTM3U") << true;
+    QTest::newRow("playlist") << QByteArray("#EXTM3U\r\n#EXTINF:1,\r\na.ts\r\n") << true;
+    QTest::newRow("six bytes") << QByteArray("#EXTM3") << false;
+    QTest::newRow("byte-order mark") << QByteArray("\xEF\xBB\xBF#EXTM3U\n") << false;
+    QTest::newRow("leading blank") << QByteArray(" #EXTM3U\n") << false;
+    QTest::newRow("lower case") << QByteArray("#extm3u\n") << false;
+    QTest::newRow("html page") << QByteArray("<!DOCTYPE html><html></html>") << false;
+}
+
+void TestM3u8Helpers::m3u8_file() {
+    QFETCH(QByteArray, content);
+    QFETCH(bool, expected);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("p.m3u8");
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(content);
+    f.close();
+    QCOMPARE(IsM3u8File(path), expected);
+}
+
+void TestM3u8Helpers::aria2_fetch_line_data() {
+    QTest::addColumn<bool>("proxy");
+    QTest::addColumn<QString>("headers");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("plain")
+        << false << ""
+        << R"( --check-certificate=false  -c "http://h/a.m3u8" -d "/t/W" -o "index.m3u8")";
+    QTest::newRow("proxy")
+        << true << ""
+        << R"( --all-proxy="http://u:p@127.0.0.1:3128"  --check-certificate=false  -c "http://h/a.m3u8" -d "/t/W" -o "index.m3u8")";
+    QTest::newRow("proxy and header")
+        << true << "Referer: http://r/"
+        << R"( --all-proxy="http://u:p@127.0.0.1:3128"  --check-certificate=false  --header="Referer: http://r/"  -c "http://h/a.m3u8" -d "/t/W" -o "index.m3u8")";
+}
+
+void TestM3u8Helpers::aria2_fetch_line() {
+    QFETCH(bool, proxy);
+    QFETCH(QString, headers);
+    QFETCH(QString, expected);
+    ProxyEnabled = proxy;
+    ProxyString = QStringLiteral("http://u:p@127.0.0.1:3128");
+    QCOMPARE(Aria2FetchParamLine("http://h/a.m3u8", "/t/W", "index.m3u8", headers), expected);
+}
+
+void TestM3u8Helpers::aria2_list_line_data() {
+    QTest::addColumn<bool>("proxy");
+    QTest::addColumn<QString>("proxyString");
+    QTest::addColumn<QString>("headers");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("plain") << false << "http://p:1"
+                           << ""
+                           << R"( --check-certificate=false  -c -i "/t/W/W.lst" -d "/t/W")";
+    QTest::newRow("proxy switched on without address")
+        << true << ""
+        << ""
+        << R"( --check-certificate=false  -c -i "/t/W/W.lst" -d "/t/W")";
+    QTest::newRow("proxy switched off")
+        << false << "http://p:1"
+        << "A: 1"
+        << R"( --check-certificate=false  --header="A: 1"  -c -i "/t/W/W.lst" -d "/t/W")";
+    QTest::newRow("proxy and two headers")
+        << true << "socks5://127.0.0.1:1080"
+        << "A: 1\r\nB: 2"
+        << R"( --all-proxy="socks5://127.0.0.1:1080"  --check-certificate=false  --header="A: 1" --header="B: 2"  -c -i "/t/W/W.lst" -d "/t/W")";
+}
+
+void TestM3u8Helpers::aria2_list_line() {
+    QFETCH(bool, proxy);
+    QFETCH(QString, proxyString);
+    QFETCH(QString, headers);
+    QFETCH(QString, expected);
+    ProxyEnabled = proxy;
+    ProxyString = proxyString;
+    QCOMPARE(Aria2ListParamLine("/t/W/W.lst", "/t/W", headers), expected);
+}
+
+void TestM3u8Helpers::merge_line() {
+    QCOMPARE(MergeParamLine("/t/1A2B3C4D/index.m3u8", "-c copy", "/v/a.mp4"),
+             QStringLiteral(
+                 R"( -allowed_extensions ALL -y -i "/t/1A2B3C4D/index.m3u8" -c copy "/v/a.mp4")"));
+}
+
+void TestM3u8Helpers::merge_line_with_quote_splits_into_its_arguments() {
+    const QString out = QStringLiteral(R"(/v/my "best" clip.mp4)");
+    const QStringList expected{"-allowed_extensions", "ALL", "-y",   "-i",
+                               "/t/W/index.m3u8",     "-c",  "copy", out};
+    QCOMPARE(QProcess::splitCommand(MergeParamLine("/t/W/index.m3u8", "-c copy", out)), expected);
+}
+
+QTEST_GUILESS_MAIN(TestM3u8Helpers)
+#include "tst_m3u8_helpers.moc"
