@@ -60,7 +60,8 @@ bool HasAudio(const QString &file) {
 QSize VideoSize(const QString &file) {
     const QByteArray out = Probe(
         file, {"-select_streams", "v:0", "-show_entries", "stream=width,height", "-of", "csv=p=0"});
-    const QList<QByteArray> parts = out.trimmed().split(',');
+    // MPEG-TS input lists the stream once per program as well: the first line is enough.
+    const QList<QByteArray> parts = out.trimmed().split('\n').first().split(',');
     if (parts.size() < 2)
         return {};
     bool okW = false, okH = false;

@@ -30,7 +30,9 @@ bool IsComplete(const QString &dir, const QByteArray &stamp) {
 // Makes dir with the script unless a complete copy is there. Two test processes may ask at
 // once: a lock file serialises them, and the streams are made in a temporary folder that is
 // renamed into place only when whole.
-QString Ensure(const QString &dir, const QStringList &args) {
+QString Ensure(const QString &dir, const QStringList &args, bool *made) {
+    if (made)
+        *made = false;
     const QByteArray stamp = Stamp(args);
     if (IsComplete(dir, stamp))
         return dir;
@@ -82,6 +84,8 @@ QString Ensure(const QString &dir, const QStringList &args) {
         QDir(tmp).removeRecursively();
         return {};
     }
+    if (made)
+        *made = true;
     return dir;
 }
 
@@ -93,14 +97,18 @@ QString Script() {
     return QStringLiteral(KORVI_SOURCE_DIR "/tests/server/make_streams.sh");
 }
 
+QString Prepare(const QString &dir, bool big, bool *made) {
+    return Ensure(QDir::cleanPath(QDir(dir).absolutePath()),
+                  big ? QStringList{QStringLiteral("--big")} : QStringList{}, made);
+}
+
 QString Root() {
-    static const QString root = Ensure(QStringLiteral(KORVI_BINARY_DIR "/test-streams"), {});
+    static const QString root = Prepare(QStringLiteral(KORVI_BINARY_DIR "/test-streams"), false);
     return root;
 }
 
 QString BigRoot() {
-    static const QString root =
-        Ensure(QStringLiteral(KORVI_BINARY_DIR "/test-streams-big"), {QStringLiteral("--big")});
+    static const QString root = Prepare(QStringLiteral(KORVI_BINARY_DIR "/test-streams-big"), true);
     return root;
 }
 

@@ -20,6 +20,10 @@ double SourceDuration();  // seconds
 QString BigRoot();        // folder holding big/; generated on first call
 
 QString Script();  // tests/server/make_streams.sh of this source tree
+// Makes dir with Script() (with --big when big) unless a whole copy made by the current script
+// is already there; safe when several processes ask at once. Returns dir, or empty on failure;
+// made tells whether this call ran the script. Root() and BigRoot() use it.
+QString Prepare(const QString &dir, bool big, bool *made = nullptr);
 
 inline constexpr int SegmentCount = 6;  // clear/, aes/, mixed/ and both variants
 inline constexpr int SourceWidth = 320, SourceHeight = 180;  // source.mp4, clear/, aes/, mixed/

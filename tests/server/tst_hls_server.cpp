@@ -4,6 +4,7 @@
 #include "HlsTestServer.h"
 #include "MediaProbe.h"
 #include "TestStreams.h"
+#include "TestTools.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -15,6 +16,8 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
+
+using namespace TestTools;
 
 namespace {
 
@@ -95,34 +98,6 @@ Reply Fetch(quint16 port, const QByteArray &target, const QList<QByteArray> &hea
     return ReadReply(s, method == "HEAD", timeoutMs);
 }
 
-QByteArray ReadFile(const QString &path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-bool WriteFile(const QString &path, const QByteArray &data) {
-    QDir().mkpath(QFileInfo(path).path());
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(data) == data.size();
-}
-
-// Runs a tool to its end; false when it did not start, timed out or exited non-zero.
-bool RunTool(const QString &program, const QStringList &args, int timeoutMs = 60000) {
-    QProcess p;
-    p.setStandardInputFile(QProcess::nullDevice());
-    p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    p.setStandardOutputFile(QProcess::nullDevice());
-    p.start(program, args);
-    if (!p.waitForStarted(5000))
-        return false;
-    if (!p.waitForFinished(timeoutMs)) {
-        p.kill();
-        p.waitForFinished(2000);
-        return false;
-    }
-    return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-}
-
 }  // namespace
 
 class TestHlsServer : public QObject {
@@ -160,13 +135,10 @@ private slots:
     void max_seconds_ends_server_by_itself();
     void start_fails_for_missing_root();
 
-    // The generated streams and the tools working against the server.
-    void streams_have_the_documented_layout();
-    void segments_merge_to_the_source_frames();
+    // The download tools working against the server.
     void aria2c_fetches_mixed_lines_and_merge_matches_source();
     void aria2c_run_after_fail_first_fetches_what_is_missing();
     void ffmpeg_fetches_aes_stream_with_root_relative_key();
-    void big_stream_has_300_segments();
 
 private:
     QString m_root;
@@ -564,71 +536,6 @@ void TestHlsServer::start_fails_for_missing_root() {
     QVERIFY(!server.errorString().isEmpty());
 }
 
-void TestHlsServer::streams_have_the_documented_layout() {
-    QCOMPARE(ReadFile(m_root + "/keys/aes.key").toHex(), QByteArray(TestStreams::AesKeyHex));
-
-    const QStringList master =
-        QString::fromLatin1(ReadFile(m_root + "/master.m3u8")).split('\n', Qt::SkipEmptyParts);
-    QStringList uris;
-    for (const QString &l : master) {
-        if (!l.startsWith('#'))
-            uris << l;
-    }
-    QCOMPARE(uris, (QStringList{"v1/index.m3u8", "v2/index.m3u8"}));
-    QCOMPARE(MediaProbe::VideoSize(m_root + "/v1/seg0.ts"),
-             QSize(TestStreams::V1Width, TestStreams::V1Height));
-    QCOMPARE(MediaProbe::VideoSize(m_root + "/v2/seg0.ts"),
-             QSize(TestStreams::V2Width, TestStreams::V2Height));
-    QCOMPARE(MediaProbe::VideoSize(TestStreams::SourceMedia()),
-             QSize(TestStreams::SourceWidth, TestStreams::SourceHeight));
-
-    const QString aes = QString::fromLatin1(ReadFile(m_root + "/aes/index.m3u8"));
-    QVERIFY(aes.contains(QRegularExpression("#EXT-X-KEY:METHOD=AES-128,URI=\"/keys/aes.key\"")));
-
-    QStringList mixed;
-    for (const QString &l :
-         QString::fromLatin1(ReadFile(m_root + "/mixed/index.m3u8")).split('\n')) {
-        if (!l.isEmpty() && !l.startsWith('#'))
-            mixed << l;
-    }
-    QCOMPARE(mixed, (QStringList{"seg0.ts", "/mixed/seg1.ts", "@BASE@/mixed/seg2.ts",
-                                 "seg3.ts?token=abc&x=1", "seg4.ts", "seg5.ts"}));
-    for (int i = 0; i < TestStreams::SegmentCount; ++i) {
-        const QString name = QString("/seg%1.ts").arg(i);
-        QCOMPARE(ReadFile(m_root + "/mixed" + name), ReadFile(m_root + "/clear" + name));
-        QVERIFY(ReadFile(m_root + "/aes" + name) != ReadFile(m_root + "/clear" + name));
-    }
-
-    const double d = TestStreams::SourceDuration();
-    QVERIFY2(d > 5.5 && d < 7.0, qPrintable(QString::number(d)));
-    QVERIFY(MediaProbe::HasVideo(TestStreams::SourceMedia()));
-    QVERIFY(MediaProbe::HasAudio(TestStreams::SourceMedia()));
-}
-
-void TestHlsServer::segments_merge_to_the_source_frames() {
-    // What every end-to-end download test builds on: joining the segments with -c copy gives
-    // back the source's pictures, and a different variant does not.
-    const QStringList source = MediaProbe::VideoFrameMd5(TestStreams::SourceMedia());
-    QVERIFY(source.size() > 100);
-    QVERIFY(source.first() != source.last());
-    QCOMPARE(MediaProbe::VideoFrameMd5(m_root + "/clear/index.m3u8"), source);
-
-    QTemporaryDir out;
-    const QString mp4 = out.filePath("clear.mp4");
-    QVERIFY(RunTool("ffmpeg", {"-nostdin", "-v", "error", "-allowed_extensions", "ALL", "-y", "-i",
-                               m_root + "/clear/index.m3u8", "-c", "copy", mp4}));
-    QCOMPARE(MediaProbe::VideoFrameMd5(mp4), source);
-    QVERIFY(MediaProbe::HasAudio(mp4));
-    QVERIFY(qAbs(MediaProbe::Duration(mp4) - TestStreams::SourceDuration()) < 0.2);
-
-    const QStringList v1 = MediaProbe::VideoFrameMd5(m_root + "/v1/index.m3u8");
-    QCOMPARE(v1.size(), source.size());
-    QVERIFY(v1 != source);
-    QCOMPARE(MediaProbe::VideoFrameMd5(m_root + "/v2/index.m3u8"), source);
-    QCOMPARE(MediaProbe::Duration(out.filePath("missing.mp4")), -1.0);
-    QVERIFY(MediaProbe::VideoFrameMd5(out.filePath("missing.mp4")).isEmpty());
-}
-
 void TestHlsServer::aria2c_fetches_mixed_lines_and_merge_matches_source() {
     if (QStandardPaths::findExecutable("aria2c").isEmpty())
         QSKIP("aria2c is not installed");
@@ -715,21 +622,6 @@ void TestHlsServer::ffmpeg_fetches_aes_stream_with_root_relative_key() {
                                "-c", "copy", mp4}));
     QCOMPARE(server.countRequests("^/keys/aes\\.key$", "GET"), 1);
     QCOMPARE(MediaProbe::VideoFrameMd5(mp4), MediaProbe::VideoFrameMd5(TestStreams::SourceMedia()));
-}
-
-void TestHlsServer::big_stream_has_300_segments() {
-    const QString big = TestStreams::BigRoot();
-    QVERIFY(!big.isEmpty());
-    int segments = 0;
-    for (const QByteArray &line : ReadFile(big + "/big/index.m3u8").split('\n')) {
-        if (!line.trimmed().isEmpty() && !line.startsWith('#')) {
-            ++segments;
-            QVERIFY(QFile::exists(big + "/big/" + QString::fromLatin1(line.trimmed())));
-        }
-    }
-    QCOMPARE(segments, TestStreams::BigSegmentCount);
-    // The cached copy is reused, not made again.
-    QCOMPARE(TestStreams::BigRoot(), big);
 }
 
 QTEST_GUILESS_MAIN(TestHlsServer)

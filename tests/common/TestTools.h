@@ -1,0 +1,17 @@
+#pragma once
+// Small helpers that tests of several areas need: whole-file reads and writes, and running an
+// outside tool to its end without a shell.
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+namespace TestTools {
+
+QByteArray ReadFile(const QString &path);                     // empty when missing
+bool WriteFile(const QString &path, const QByteArray &data);  // creates the parent folders
+// True when the program started, ended within timeoutMs and exited with code 0. Standard
+// output is dropped, standard error goes to the test's own. Killed when it overruns.
+bool RunTool(const QString &program, const QStringList &args, int timeoutMs = 60000);
+
+}  // namespace TestTools
