@@ -158,8 +158,7 @@ class Handler(BaseHTTPRequestHandler):
 
     def handle_request(self, send_body):
         b = self.behaviour
-        split = urllib.parse.urlsplit(self.path)
-        path = urllib.parse.unquote(split.path) or "/"
+        path = request_path(self.path)
         target = self.path
 
         if b.args.latency_ms > 0:
@@ -277,6 +276,16 @@ class Handler(BaseHTTPRequestHandler):
         self.end_headers()
         if send_body:
             self.wfile.write(body)
+
+
+def request_path(target):
+    """The path of a request target, decoded, without query or fragment."""
+    if target.startswith("/"):
+        # Not urlsplit: it would read "//a/b" as host "a" and path "/b".
+        raw = target.split("?", 1)[0].split("#", 1)[0]
+    else:
+        raw = urllib.parse.urlsplit(target).path
+    return urllib.parse.unquote(raw) or "/"
 
 
 def parse_range(header, size):
