@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <QStorageInfo>
 #include <QSysInfo>
 
 namespace {
@@ -37,6 +38,47 @@ bool RemoveOutright(const QFileInfo &info) {
     if (info.isDir() && !info.isSymLink())
         return QDir(info.absoluteFilePath()).removeRecursively();
     return QFile::remove(info.absoluteFilePath());
+}
+
+// The home trash, with its two folders made ready. False when it cannot be used (for example
+// when a file stands where the folder should be).
+bool PrepareHomeTrash() {
+    const QString trash =
+        QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/Trash";
+    return QDir().mkpath(trash + "/files") && QDir().mkpath(trash + "/info");
+}
+
+bool OnHomeVolume(const QString &path) {
+    return QStorageInfo(path).rootPath() == QStorageInfo(QDir::homePath()).rootPath();
+}
+
+// A trash keeps its files in ".../Trash/files", ".../.Trash-UID/files" or ".../.Trash/UID/files".
+bool IsInsideTrash(const QString &path) {
+    const QStringList parts = QDir::cleanPath(path).split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    for (int i = 0; i + 1 < parts.size(); ++i) {
+        if (parts.at(i) != QLatin1String("files") || i == 0)
+            continue;
+        const QString &owner = parts.at(i - 1);
+        if (owner == QLatin1String("Trash") || owner.startsWith(QLatin1String(".Trash-")))
+            return true;
+        if (i >= 2 && parts.at(i - 2) == QLatin1String(".Trash"))
+            return true;
+    }
+    return false;
+}
+
+// When the trash cannot be established, moveToTrash may still "succeed" by moving the item into
+// "files" below the current directory. Such an item is put back where it was.
+void UndoStrayTrashMove(const QString &original, const QString &reported) {
+    const QString stray = QDir::current().absoluteFilePath(reported);
+    if (!QDir().rename(stray, original))
+        return;
+    const QFileInfo strayInfo(stray);
+    const QString filesDir = strayInfo.absolutePath();
+    const QString infoDir = QFileInfo(filesDir).absolutePath() + "/info";
+    QFile::remove(infoDir + '/' + strayInfo.fileName() + ".trashinfo");
+    QDir().rmdir(filesDir);
+    QDir().rmdir(infoDir);
 }
 
 }  // namespace
@@ -97,16 +139,18 @@ bool DeleteToRecycleBin(const QString &path, bool removeIfRefused) {
     if (!Exists(info))
         return false;
 
-    // Without the trash's parent folder, moveToTrash may claim success and leave the file in a
+    // Without the trash's folders, moveToTrash may claim success and leave the item in a
     // "files" folder below the current directory.
-    QDir().mkpath(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation));
-
-    QString inTrash;
-    const bool moved = QFile::moveToTrash(info.absoluteFilePath(), &inTrash);
-    const bool gone = !Exists(QFileInfo(info.absoluteFilePath()));
-    if (moved && gone && QFileInfo(inTrash).isAbsolute())
-        return true;
-    if (!gone && removeIfRefused)
+    const bool trashReady = PrepareHomeTrash() || !OnHomeVolume(info.absoluteFilePath());
+    if (trashReady) {
+        QString inTrash;
+        if (QFile::moveToTrash(info.absoluteFilePath(), &inTrash)) {
+            if (QFileInfo(inTrash).isAbsolute() && IsInsideTrash(inTrash))
+                return true;
+            UndoStrayTrashMove(info.absoluteFilePath(), inTrash);
+        }
+    }
+    if (removeIfRefused && Exists(QFileInfo(info.absoluteFilePath())))
         return RemoveOutright(info);
     return false;
 }
