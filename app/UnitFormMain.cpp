@@ -3,6 +3,7 @@
 #include "app/AppTitle.h"
 #include "app/FieldLabels.h"
 #include "app/MessageService.h"
+#include "resources/KorviResources.h"
 #include "support/ExternalTools.h"
 #include "support/FileUtils.h"
 #include "support/ProcessUtils.h"
@@ -17,15 +18,10 @@
 
 namespace {
 
-const QString kContactAddress = QStringLiteral("korvi-app@outlook.com");
+const QString kContactAddress = QStringLiteral("korvi@example.com");
 constexpr int kDownloadTickMs = 2000;
 
 }  // namespace
-
-// Outside any namespace: the macro declares the resource's initialiser at global scope.
-static void InitResources() {
-    Q_INIT_RESOURCE(korvi);
-}
 
 QString PickWindowFontFamily(const std::function<bool(const QString &)> &isInstalled) {
     for (const QString &family : {QStringLiteral("微软雅黑"), QStringLiteral("宋体")}) {
@@ -41,7 +37,7 @@ TfrmMain::TfrmMain(const MainWindowSeams &seams, QWidget *parent)
       m_ui(new Ui::TfrmMain),
       m_messages(seams.messages != nullptr ? seams.messages : &DefaultMessageService()),
       m_isWin64(seams.isWin64 ? seams.isWin64 : std::function<bool()>(IsWin64)) {
-    InitResources();
+    InitKorviResources();
     m_ui->setupUi(this);
     tmrDownload = new QTimer(this);
     tmrDownload->setObjectName(QStringLiteral("tmrDownload"));

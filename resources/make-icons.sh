@@ -4,6 +4,13 @@
 set -eu
 cd "$(dirname "$0")/icons"
 
+# No time stamps in the files, so drawing them again changes nothing.
+convert() {
+    command convert "$@"
+    out=$(eval echo "\${$#}")
+    command mogrify -strip -define png:exclude-chunk=date,time "$out"
+}
+
 # Tab icons, 32 x 32, transparent background.
 convert -size 32x32 xc:none \
     -fill '#2f6fb5' -draw 'roundrectangle 1,4 30,27 4,4' \
@@ -44,3 +51,19 @@ convert -size 128x128 xc:white \
     -stroke '#b0b0b0' -strokewidth 3 -fill none \
     -draw 'bezier 44,38 38,28 50,22 44,12' -draw 'bezier 70,38 64,28 76,22 70,12' \
     donate.png
+
+# Button pictures, 32 x 32: start and stop of the downloads, and the batch transcode.
+convert -size 32x32 xc:none \
+    -fill '#2e9d4f' -draw 'polygon 8,4 27,16 8,28' \
+    STARTDL.png
+
+convert -size 32x32 xc:none \
+    -fill '#c8323c' -draw 'roundrectangle 6,6 25,25 3,3' \
+    STOPDL.png
+
+convert -size 32x32 xc:none \
+    -fill '#2f6fb5' -draw 'rectangle 2,7 19,24' \
+    -fill white -draw 'rectangle 4,9 6,11' -draw 'rectangle 4,14 6,16' -draw 'rectangle 4,19 6,21' \
+    -draw 'rectangle 15,9 17,11' -draw 'rectangle 15,14 17,16' -draw 'rectangle 15,19 17,21' \
+    -fill '#e08a1e' -draw 'polygon 20,10 30,16 20,22' \
+    BATRECODE.png

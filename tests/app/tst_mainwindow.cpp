@@ -4,6 +4,7 @@
 #include "app/FieldLabels.h"
 #include "app/PanelStatusBar.h"
 #include "app/UnitFormMain.h"
+#include "resources/KorviResources.h"
 #include "support/ExternalTools.h"
 #include "support/FileUtils.h"
 #include "support/ProcessUtils.h"
@@ -99,6 +100,22 @@ private slots:
         QVERIFY(messages.boxes.isEmpty());
     }
 
+    void button_pictures_are_compiled_in_data() {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("start") << "STARTDL";
+        QTest::newRow("stop") << "STOPDL";
+        QTest::newRow("batch transcode") << "BATRECODE";
+    }
+
+    void button_pictures_are_compiled_in() {
+        QFETCH(QString, name);
+        InitKorviResources();
+        QCOMPARE(PictureResourcePath(name), QStringLiteral(":/korvi/pictures/%1.png").arg(name));
+        const QPixmap picture(PictureResourcePath(name));
+        QVERIFY(!picture.isNull());
+        QCOMPARE(picture.size(), QSize(32, 32));
+    }
+
     void tabs_are_160_wide() {
         RecordingMessages messages;
         TfrmMain w(QuietSeams(messages));
@@ -155,6 +172,38 @@ private slots:
             QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(page).center());
             QCOMPARE(pages->currentIndex(), page);
             QCOMPARE(menu->menuAction()->isVisible(), page == 2);
+        }
+    }
+
+    void help_menu_stays_on_every_page() {
+        RecordingMessages messages;
+        TfrmMain w(QuietSeams(messages));
+        auto *help = Find<QMenu>(w, "mnuHelp");
+        QVERIFY(help);
+        QCOMPARE(help->title(), QStringLiteral("帮助(&H)"));
+        QCOMPARE(Find<QMenuBar>(w, "MainMenu1")->actions().last(), help->menuAction());
+        for (int page = 0; page < 4; ++page) {
+            w.SelectPage(page);
+            QVERIFY(help->menuAction()->isVisible());
+        }
+    }
+
+    // The pages must not jump when the first menu comes and goes.
+    void menu_bar_keeps_its_height_on_every_page() {
+        RecordingMessages messages;
+        TfrmMain w(QuietSeams(messages));
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        auto *pages = Find<QTabWidget>(w, "TPageControl1");
+        QMenuBar *bar = w.menuBar();
+        Settle();
+        const int onM3u8 = bar->height();
+        const int pagesTop = pages->geometry().top();
+        for (int page : {0, 1, 3}) {
+            pages->setCurrentIndex(page);
+            Settle();
+            QCOMPARE(bar->height(), onM3u8);
+            QCOMPARE(pages->geometry().top(), pagesTop);
         }
     }
 
