@@ -1,0 +1,205 @@
+// The korvi-get command: arguments, output lines, exit codes, headers, proxy and Ctrl-C, run
+// as a real process against the local test server.
+
+#include "HlsTestServer.h"
+#include "MediaProbe.h"
+#include "TestStreams.h"
+#include "support/TextUtils.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+
+namespace {
+
+struct Result {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+}  // namespace
+
+class TestKorviGet : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+
+    void bad_arguments_print_usage_data();
+    void bad_arguments_print_usage();
+    void help_prints_usage();
+    void download_prints_one_line_per_change();
+    void task_error_goes_to_standard_error();
+    void header_options_reach_the_server();
+    void proxy_option_sends_aria2c_through_the_proxy();
+    void ctrl_c_stops_and_removes_the_work_folder();
+
+private:
+    QProcessEnvironment Environment() const;
+    Result Run(const QStringList &args, int timeoutMs = 60000);
+
+    QTemporaryDir m_base;
+    QString m_root;
+    QString m_tmp;
+    HlsTestServer m_server;
+};
+
+void TestKorviGet::initTestCase() {
+    QVERIFY(m_base.isValid());
+    QVERIFY2(!TestStreams::Root().isEmpty(), "test streams were not generated");
+    m_root = TestStreams::Root();
+    m_tmp = m_base.filePath("tmp");
+    QVERIFY(QDir().mkpath(m_tmp));
+    QVERIFY(QDir().mkpath(m_base.filePath("home")));
+    QVERIFY(QFile::exists(KORVI_BINARY_DIR "/korvi-get"));
+    QVERIFY2(m_server.start(m_root), qPrintable(m_server.errorString()));
+}
+
+QProcessEnvironment TestKorviGet::Environment() const {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("TMPDIR", m_tmp);
+    env.insert("HOME", m_base.filePath("home"));
+    for (const char *name : {"http_proxy", "https_proxy", "ftp_proxy", "all_proxy", "HTTP_PROXY",
+                             "HTTPS_PROXY", "FTP_PROXY", "ALL_PROXY"})
+        env.remove(name);
+    env.insert("no_proxy", "*");
+    return env;
+}
+
+Result TestKorviGet::Run(const QStringList &args, int timeoutMs) {
+    QProcess p;
+    p.setProcessEnvironment(Environment());
+    p.start(KORVI_BINARY_DIR "/korvi-get", args);
+    Result r;
+    if (!p.waitForStarted(5000))
+        return r;
+    if (!p.waitForFinished(timeoutMs)) {
+        p.kill();
+        p.waitForFinished(2000);
+        return r;
+    }
+    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out = QString::fromUtf8(p.readAllStandardOutput());
+    r.err = QString::fromUtf8(p.readAllStandardError());
+    return r;
+}
+
+void TestKorviGet::bad_arguments_print_usage_data() {
+    QTest::addColumn<QStringList>("args");
+    QTest::newRow("nothing") << QStringList();
+    QTest::newRow("address only") << QStringList{"http://127.0.0.1:1/a.m3u8"};
+    QTest::newRow("three positionals") << QStringList{"a", "b", "c"};
+    QTest::newRow("unknown option") << QStringList{"--fast", "http://127.0.0.1:1/a.m3u8", "o"};
+    QTest::newRow("-H without value") << QStringList{"http://127.0.0.1:1/a.m3u8", "o", "-H"};
+    QTest::newRow("--proxy without value") << QStringList{"x", "o", "--proxy"};
+    QTest::newRow("output folder missing")
+        << QStringList{"http://127.0.0.1:1/a.m3u8", "/nonexistent-korvi/dir/o.mp4"};
+}
+
+void TestKorviGet::bad_arguments_print_usage() {
+    QFETCH(QStringList, args);
+    const Result r = Run(args);
+    QCOMPARE(r.exitCode, 2);
+    QVERIFY2(r.err.contains("korvi-get [-H \"Key: Value\"]... [--proxy URL] ADDRESS OUTPUT"),
+             qPrintable(r.err));
+    QVERIFY(r.out.isEmpty());
+}
+
+void TestKorviGet::help_prints_usage() {
+    const Result r = Run({"--help"});
+    QCOMPARE(r.exitCode, 0);
+    QVERIFY(r.out.contains("ADDRESS OUTPUT"));
+}
+
+void TestKorviGet::download_prints_one_line_per_change() {
+    const QString out = m_base.filePath("clip.ts");
+    const Result r = Run({m_server.url("/clear/index.m3u8"), out});
+    QCOMPARE(r.exitCode, 0);
+    const QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
+    QVERIFY2(lines.size() >= 5, qPrintable(r.out));
+    QCOMPARE(lines.at(0), QStringLiteral("分析中 0.00%"));
+    QCOMPARE(lines.at(1), QStringLiteral("下载中 0.00%"));
+    QCOMPARE(lines.at(lines.size() - 3), QStringLiteral("下载中 100.00%"));
+    QCOMPARE(lines.at(lines.size() - 2), QStringLiteral("合并中 90.00%"));
+    QVERIFY(lines.last().contains(out + ".mp4"));
+    QVERIFY(!r.out.contains('\r'));
+    const QString mp4 = out + ".mp4";
+    QVERIFY(MediaProbe::HasVideo(mp4));
+    QVERIFY(MediaProbe::HasAudio(mp4));
+    QVERIFY(qAbs(MediaProbe::Duration(mp4) - TestStreams::SourceDuration()) <= 1.0);
+    QCOMPARE(QDir(m_tmp).entryList(QDir::Dirs | QDir::NoDotAndDotDot), QStringList());
+}
+
+void TestKorviGet::task_error_goes_to_standard_error() {
+    const Result r = Run({m_server.url("/no/such.m3u8"), m_base.filePath("none.mp4")});
+    QCOMPARE(r.exitCode, 1);
+    QCOMPARE(r.err.trimmed(), QStringLiteral("m3u8无效"));
+    QVERIFY(r.out.startsWith(QStringLiteral("分析中 0.00%\n")));
+    QVERIFY(!QFile::exists(m_base.filePath("none.mp4")));
+}
+
+void TestKorviGet::header_options_reach_the_server() {
+    HlsTestServer guarded;
+    HlsServerOptions options;
+    options.requireHeader = "X-Token: a \"quoted\" value";
+    options.maxSeconds = 120;
+    QVERIFY(guarded.start(m_root, options));
+    const QString url = guarded.url("/clear/index.m3u8");
+    const Result without = Run({url, m_base.filePath("h0.mp4")});
+    QCOMPARE(without.exitCode, 1);
+    QCOMPARE(without.err.trimmed(), QStringLiteral("m3u8无效"));
+    const Result with = Run({"-H", "Referer: http://korvi.test/", "-H",
+                             "X-Token: a \"quoted\" value", url, m_base.filePath("h1.mp4")});
+    QCOMPARE(with.exitCode, 0);
+    QVERIFY(MediaProbe::HasVideo(m_base.filePath("h1.mp4")));
+    guarded.stop();
+}
+
+void TestKorviGet::proxy_option_sends_aria2c_through_the_proxy() {
+    // The test server answers absolute-form requests too, so it can stand in for a proxy.
+    HlsTestServer proxy;
+    QVERIFY(proxy.start(m_root));
+    const Result r = Run({"--proxy", proxy.baseUrl(), m_server.url("/clear/index.m3u8"),
+                          m_base.filePath("proxied.mp4")});
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(proxy.countRequests("/clear/seg[0-9]+\\.ts$"), TestStreams::SegmentCount);
+    proxy.stop();
+}
+
+void TestKorviGet::ctrl_c_stops_and_removes_the_work_folder() {
+    HlsTestServer slow;
+    HlsServerOptions options;
+    options.latencyMs = 700;
+    options.maxSeconds = 60;
+    QVERIFY(slow.start(m_root, options));
+    const QString url = slow.url("/clear/index.m3u8");
+    const QString workDir = m_tmp + "/" + Crc32Hex(url);
+
+    QProcess p;
+    p.setProcessEnvironment(Environment());
+    p.start(KORVI_BINARY_DIR "/korvi-get", {url, m_base.filePath("stopped.mp4")});
+    QVERIFY(p.waitForStarted(5000));
+    QString out;
+    QDeadlineTimer deadline(30000);
+    while (!out.contains(QStringLiteral("下载中")) && !deadline.hasExpired()) {
+        p.waitForReadyRead(100);
+        out += QString::fromUtf8(p.readAllStandardOutput());
+    }
+    QVERIFY2(out.contains(QStringLiteral("下载中")), qPrintable(out));
+    QVERIFY(QFileInfo(workDir).isDir());
+    ::kill(pid_t(p.processId()), SIGINT);
+    QVERIFY(p.waitForFinished(20000));
+    QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(p.exitCode(), 130);
+    QVERIFY(!QFileInfo::exists(workDir));
+    QVERIFY(!QFile::exists(m_base.filePath("stopped.mp4")));
+    slow.stop();
+}
+
+QTEST_GUILESS_MAIN(TestKorviGet)
+#include "tst_korvi_get.moc"
