@@ -130,6 +130,7 @@ time_runs() { # name function -> prints the seconds of each run, one a line
 
 median() { sort -g | awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]; else printf "%.3f\n", (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
+load_before=$(cut -d' ' -f1-3 /proc/loadavg 2>/dev/null || echo unknown)
 echo "stream: $url (300 segments, ${latency} ms per request), $runs runs each"
 have_korvi=1
 if [ ! -x "$korvi_get" ]; then
@@ -151,7 +152,8 @@ verdict() { awk -v r="$1" -v t="$2" 'BEGIN { print (r <= t ? "met" : "missed") }
 
 {
     echo "Measured $(date -u '+%Y-%m-%d %H:%M UTC') on a machine with nproc $(nproc);"
-    echo "300 segments of 0.5 s, ${latency} ms latency per request, median of $runs runs."
+    echo "300 segments of 0.5 s, ${latency} ms latency per request, median of $runs runs;"
+    echo "load average when the runs began: $load_before (other work on the machine slows all three)."
     echo
     echo "| pipeline | median (s) |"
     echo "|---|---|"

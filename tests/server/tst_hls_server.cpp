@@ -134,6 +134,7 @@ private slots:
     void stop_ends_process_and_frees_stalled_connections();
     void max_seconds_ends_server_by_itself();
     void start_fails_for_missing_root();
+    void sigterm_ends_server_with_code_0();
 
     // The download tools working against the server.
     void aria2c_fetches_mixed_lines_and_merge_matches_source();
@@ -534,6 +535,27 @@ void TestHlsServer::start_fails_for_missing_root() {
     QVERIFY(!server.start(m_root + "/no-such-folder"));
     QVERIFY(!server.isRunning());
     QVERIFY(!server.errorString().isEmpty());
+}
+
+void TestHlsServer::sigterm_ends_server_with_code_0() {
+    QTemporaryDir run;
+    const QString portFile = run.filePath("port");
+    QProcess server;
+    server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    server.start("/usr/bin/python3", {HlsTestServer::ScriptPath(), "--root", m_root, "--port-file",
+                                      portFile, "--max-seconds", "60"});
+    QVERIFY(server.waitForStarted(5000));
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(portFile), 10000);
+    const QByteArray port = ReadFile(portFile).trimmed();
+    QVERIFY(port.toUInt() > 0);
+    // Written whole, by rename: no temporary file is left beside it.
+    QCOMPARE(QDir(run.path()).entryList(QDir::Files), QStringList{"port"});
+    QCOMPARE(Fetch(quint16(port.toUInt()), "/clear/index.m3u8").status, 200);
+
+    server.terminate();
+    QVERIFY(server.waitForFinished(5000));
+    QCOMPARE(server.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(server.exitCode(), 0);
 }
 
 void TestHlsServer::aria2c_fetches_mixed_lines_and_merge_matches_source() {
