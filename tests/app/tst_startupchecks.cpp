@@ -95,6 +95,10 @@ private slots:
         }
         // The start goes on whatever is missing.
         QCOMPARE(w.findChild<QTabWidget *>(QStringLiteral("TPageControl1"))->count(), 4);
+        // A missing ffmpeg still leaves a path, so a later run names what it could not start.
+        const QString ffmpegDir =
+            ffmpegIn == QLatin1String("path") ? m_pathDir->path() : m_programDir->path();
+        QCOMPARE(w.FFmpegPath, QDir(ffmpegDir).filePath(QStringLiteral("ffmpeg")));
     }
 
     void a_file_that_cannot_run_is_no_tool() {
