@@ -12,6 +12,9 @@
 
 class QProcess;
 
+// Failing requests and aria2c: a URL answered with 500 is given up for the rest of that aria2c
+// run (so failFirst with "500" leaves segments missing until the next run), while a dropped
+// connection is retried within the run.
 struct HlsServerOptions {
     int latencyMs = 0;
     double failRate = 0;       // with failMode and seed

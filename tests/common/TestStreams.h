@@ -9,6 +9,7 @@
 //   mixed/index.m3u8, segN.ts   same segments as clear/, with seg0.ts, /mixed/seg1.ts,
 //                               @BASE@/mixed/seg2.ts, seg3.ts?token=abc&x=1, then relative
 // BigRoot() holds big/index.m3u8 with BigSegmentCount segments, made only when asked for.
+// The folders are shared by every test of the build tree: a test that changes files copies them.
 
 #include <QString>
 
