@@ -17,17 +17,22 @@ int MoveListRow(QAbstractItemModel *model, int row, MoveDirection direction) {
     if (model->moveRow(QModelIndex(), row, QModelIndex(), destination))
         return target;
 
+    // Role by role: setItemData stops at the first role a model refuses, and it only adds roles.
     const int columns = model->columnCount();
     for (int column = 0; column < columns; ++column) {
         const QModelIndex a = model->index(row, column);
         const QModelIndex b = model->index(target, column);
         const QMap<int, QVariant> dataA = model->itemData(a);
         const QMap<int, QVariant> dataB = model->itemData(b);
-        // setItemData only adds roles; clear first so a role one side lacks does not survive.
-        model->clearItemData(a);
-        model->clearItemData(b);
-        model->setItemData(a, dataB);
-        model->setItemData(b, dataA);
+        QList<int> roles = dataA.keys();
+        for (int role : dataB.keys()) {
+            if (!dataA.contains(role))
+                roles.append(role);
+        }
+        for (int role : std::as_const(roles)) {
+            model->setData(a, dataB.value(role), role);
+            model->setData(b, dataA.value(role), role);
+        }
     }
     return target;
 }

@@ -59,6 +59,7 @@ private slots:
     void no_row_changes_nothing();
     void focus_is_given_only_when_asked();
     void other_roles_travel_with_the_row();
+    void role_only_one_row_has_moves_with_it();
     void models_with_move_support_move_their_rows();
 
     void renumber_column_two_rewrites_only_that_column();
@@ -172,6 +173,13 @@ void ListHelpersTest::other_roles_travel_with_the_row() {
     QCOMPARE(neighbour.data(kDataRole).toULongLong(), 1001ull);
     QCOMPARE(neighbour.data(Qt::CheckStateRole).toInt(), int(Qt::Checked));
     QCOMPARE(m_model->index(0, 1).data(Qt::ToolTipRole).toString(), QStringLiteral("tip file2.ts"));
+}
+
+void ListHelpersTest::role_only_one_row_has_moves_with_it() {
+    m_model->setData(m_model->index(1, 2), QStringLiteral("only row 2"), Qt::StatusTipRole);
+    MoveListItem(m_view.get(), 1, MoveDirection::Up, false);
+    QCOMPARE(m_model->index(0, 2).data(Qt::StatusTipRole).toString(), QStringLiteral("only row 2"));
+    QVERIFY(!m_model->index(1, 2).data(Qt::StatusTipRole).isValid());
 }
 
 void ListHelpersTest::models_with_move_support_move_their_rows() {
