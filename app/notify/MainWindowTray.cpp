@@ -1,11 +1,11 @@
 #include "app/notify/MainWindowTray.h"
 
+#include "app/notify/DesktopBus.h"
 #include "app/notify/Notices.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QDBusConnection>
 #include <QDBusMessage>
 #include <QIcon>
 #include <QMenu>
@@ -75,6 +75,11 @@ MainWindowTray::MainWindowTray(QWidget *window, TrayProbe trayAvailable)
     connectSignals();
     m_trayIcon->show();
     SetBalloonPresenter(PresentBalloon, this);
+    // Ending the session closes every window; the close box rule must not refuse that.
+    connect(qApp, &QGuiApplication::commitDataRequest, this, [this] {
+        m_exitRequested = true;
+        QTimer::singleShot(0, this, [this] { m_exitRequested = false; });
+    });
 }
 
 MainWindowTray::~MainWindowTray() {
@@ -133,8 +138,8 @@ void MainWindowTray::ShowBalloon(const QString &title, const QString &text, int 
         m_trayIcon->showMessage(title, text, QSystemTrayIcon::NoIcon, timeoutMs);
         return;
     }
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected()) {
+    // Without a tray, the desktop's notification service shows it, where there is one.
+    if (!ConnectDesktopBus()) {
         return;
     }
     QDBusMessage call = QDBusMessage::createMethodCall(
@@ -143,7 +148,7 @@ void MainWindowTray::ShowBalloon(const QString &title, const QString &text, int 
         QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
     call << TipText() << quint32(0) << QString() << title << text << QStringList() << QVariantMap()
          << qint32(timeoutMs);
-    bus.call(call, QDBus::NoBlock);
+    DesktopBus().call(call, QDBus::NoBlock);
 }
 
 void MainWindowTray::HideToTray() {

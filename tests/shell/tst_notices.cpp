@@ -1,5 +1,6 @@
 // The notices: the completion sound and its dropping rule, the balloon texts and switches, the
 // progress value, and the launcher progress over a private session bus.
+#include "PrivateBus.h"
 #include "app/config/Settings.h"
 #include "app/notify/Notices.h"
 #include "app/notify/ProgressNotice.h"
@@ -9,9 +10,7 @@
 #include <QApplication>
 #include <QDBusConnection>
 #include <QFile>
-#include <QProcess>
 #include <QProgressBar>
-#include <QScopeGuard>
 #include <QtTest>
 
 namespace {
@@ -195,32 +194,18 @@ private slots:
     }
 
     void launcher_progress_reaches_the_session_bus() {
-        QProcess daemon;
-        // Stopped by its own handle whatever the outcome.
-        auto stop = qScopeGuard([&daemon] {
-            daemon.kill();
-            daemon.waitForFinished(5000);
-        });
-        daemon.setProgram("dbus-daemon");
-        daemon.setArguments({"--session", "--nofork", "--nopidfile", "--print-address=1"});
-        daemon.start();
-        if (!daemon.waitForStarted(5000)) {
-            QSKIP("dbus-daemon is not installed");
+        PrivateBus bus;
+        if (!bus.IsRunning()) {
+            QSKIP("dbus-daemon could not be started");
         }
-        QVERIFY(daemon.waitForReadyRead(5000));
-        const QByteArray address = daemon.readLine().trimmed();
-        QVERIFY(!address.isEmpty());
-        const QByteArray saved = qgetenv("DBUS_SESSION_BUS_ADDRESS");
-        qputenv("DBUS_SESSION_BUS_ADDRESS", address);
-        auto restore = qScopeGuard([saved] { qputenv("DBUS_SESSION_BUS_ADDRESS", saved); });
-
+        const QByteArray address = bus.Address().toUtf8();
         LauncherListener listener;
         {
-            QDBusConnection bus =
+            QDBusConnection listenerBus =
                 QDBusConnection::connectToBus(QString::fromUtf8(address), "test-listener");
-            QVERIFY(bus.isConnected());
-            QVERIFY(bus.connect(QString(), QString(), "com.canonical.Unity.LauncherEntry", "Update",
-                                &listener, SLOT(Update(QString, QVariantMap))));
+            QVERIFY(listenerBus.isConnected());
+            QVERIFY(listenerBus.connect(QString(), QString(), "com.canonical.Unity.LauncherEntry",
+                                        "Update", &listener, SLOT(Update(QString, QVariantMap))));
             ReleaseTaskbarList();
             QVERIFY(InitTaskbarList());
             QVERIFY(InitTaskbarList());  // once held, kept

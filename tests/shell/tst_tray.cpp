@@ -1,9 +1,13 @@
 // The tray icon of the main window: minimise and the close box hide to the tray where a tray
 // exists, the tray brings the window back, and without a tray the window is never hidden.
+#include "PrivateBus.h"
+#include "app/config/Settings.h"
 #include "app/notify/MainWindowTray.h"
+#include "app/notify/Notices.h"
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QDBusConnection>
 #include <QMainWindow>
 #include <QMenu>
 #include <QSystemTrayIcon>
@@ -32,6 +36,27 @@ protected:
 
 }  // namespace
 
+// Stands in for the desktop's notification service on a private bus.
+class FakeNotifications : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+
+public:
+    QStringList seen;
+
+public slots:
+    uint Notify(const QString &app, uint replaces, const QString &icon, const QString &summary,
+                const QString &body, const QStringList &actions, const QVariantMap &hints,
+                int timeout) {
+        Q_UNUSED(replaces);
+        Q_UNUSED(icon);
+        Q_UNUSED(actions);
+        Q_UNUSED(hints);
+        seen << app + "|" + summary + "|" + body + "|" + QString::number(timeout);
+        return uint(seen.size());
+    }
+};
+
 class TestTray : public QObject {
     Q_OBJECT
 
@@ -45,6 +70,11 @@ class TestTray : public QObject {
     }
 
 private slots:
+    void initTestCase() {
+        // As the program names itself; the icon's tip and the notices carry it.
+        QApplication::setApplicationName("Korvi");
+    }
+
     void cleanup() {
         m_window.reset();
         m_tray = nullptr;
@@ -60,7 +90,7 @@ private slots:
         QCOMPARE(menu->actions()[0]->objectName(), QString("mniHiWindow"));
         QCOMPARE(menu->actions()[1]->objectName(), QString("mniExitApp"));
         QCOMPARE(menu->actions()[1]->text(), QString("退出"));
-        QCOMPARE(m_tray->TrayIcon1()->toolTip().left(127), m_tray->TrayIcon1()->toolTip());
+        QCOMPARE(m_tray->TrayIcon1()->toolTip(), QString("Korvi"));
         QVERIFY(!m_tray->TrayIcon1()->icon().isNull());
     }
 
@@ -150,6 +180,35 @@ private slots:
         m_trayThere = true;
         QVERIFY(!m_window->close());
         QVERIFY(!m_window->isVisible());
+    }
+
+    void without_tray_balloons_go_to_the_notification_service() {
+        PrivateBus bus;
+        if (!bus.IsRunning()) {
+            QSKIP("dbus-daemon could not be started");
+        }
+        FakeNotifications service;
+        {
+            QDBusConnection serviceBus =
+                QDBusConnection::connectToBus(bus.Address(), "fake-notify");
+            QVERIFY(serviceBus.isConnected());
+            QVERIFY(serviceBus.registerService("org.freedesktop.Notifications"));
+            QVERIFY(serviceBus.registerObject("/org/freedesktop/Notifications", &service,
+                                              QDBusConnection::ExportAllSlots));
+            MakeWindow(false);
+            // A finished task through the default notice path reaches the desktop.
+            SetNoticeSink(nullptr);
+            BalloonHint = true;
+            NoticeTaskFinished("/tmp/videos/第01集.mp4");
+            QTRY_COMPARE_WITH_TIMEOUT(service.seen.size(), 1, 5000);
+            QCOMPARE(service.seen[0], QString("Korvi|任务完成|第01集.mp4|3000"));
+            BalloonHint = false;
+            NoticeTaskFinished("/tmp/videos/第02集.mp4");
+            QTest::qWait(200);
+            QCOMPARE(service.seen.size(), 1);
+            cleanup();
+        }
+        QDBusConnection::disconnectFromBus("fake-notify");
     }
 
 private:
