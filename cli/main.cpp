@@ -207,6 +207,13 @@ int main(int argc, char *argv[]) {
         end(kExitError);
     };
     task.OnFinish = [&](int) {
+        if (stopSignal) {
+            // In a terminal Ctrl-C reaches ffmpeg too, which then ends its output early.
+            end(128 + stopSignal);
+            Print(stderr,
+                  QStringLiteral("合并时被中断, 输出文件可能不完整: %1\n").arg(task.OutFile));
+            return;
+        }
         end(kExitFinished);
         Print(stdout, QStringLiteral("完成: %1\n").arg(task.OutFile));
     };

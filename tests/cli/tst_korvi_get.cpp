@@ -9,6 +9,8 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -34,6 +36,7 @@ private slots:
     void bad_arguments_print_usage();
     void help_prints_usage();
     void download_prints_one_line_per_change();
+    void terminal_gets_one_updating_line_with_segment_count();
     void task_error_goes_to_standard_error();
     void header_options_reach_the_server();
     void proxy_option_sends_aria2c_through_the_proxy();
@@ -133,6 +136,32 @@ void TestKorviGet::download_prints_one_line_per_change() {
     QVERIFY(MediaProbe::HasAudio(mp4));
     QVERIFY(qAbs(MediaProbe::Duration(mp4) - TestStreams::SourceDuration()) <= 1.0);
     QCOMPARE(QDir(m_tmp).entryList(QDir::Dirs | QDir::NoDotAndDotDot), QStringList());
+}
+
+void TestKorviGet::terminal_gets_one_updating_line_with_segment_count() {
+    const QString script = QStandardPaths::findExecutable("script");
+    if (script.isEmpty())
+        QSKIP("script (util-linux) is needed for a pseudo-terminal");
+    const QString out = m_base.filePath("tty.mp4");
+    const QString command =
+        QStringLiteral("'%1' '%2' '%3'")
+            .arg(KORVI_BINARY_DIR "/korvi-get", m_server.url("/clear/index.m3u8"), out);
+    QProcess p;
+    p.setProcessEnvironment(Environment());
+    p.start(script, {"-q", "-e", "-c", command, "/dev/null"});
+    QVERIFY(p.waitForStarted(5000));
+    QVERIFY(p.waitForFinished(60000));
+    QCOMPARE(p.exitCode(), 0);
+    const QString text = QString::fromUtf8(p.readAllStandardOutput());
+    // The download phase is one line rewritten in place, ending with all segments counted.
+    const QStringList lines = text.split(QRegularExpression("\\r?\\n"), Qt::SkipEmptyParts);
+    const QStringList downloading = lines.filter(QStringLiteral("下载中"));
+    QCOMPARE(downloading.size(), 1);
+    QVERIFY2(downloading.first().contains('\r'), qPrintable(text));
+    QVERIFY2(downloading.first().contains(
+                 QStringLiteral("下载中 100.00%  (%1/%1)").arg(TestStreams::SegmentCount)),
+             qPrintable(text));
+    QVERIFY(MediaProbe::HasVideo(out));
 }
 
 void TestKorviGet::task_error_goes_to_standard_error() {
