@@ -40,6 +40,8 @@ bool RemoveOutright(const QFileInfo &info) {
     return QFile::remove(info.absoluteFilePath());
 }
 
+#if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN)
+#define KORVI_FREEDESKTOP_TRASH 1
 // The home trash, with its two folders made ready. False when it cannot be used (for example
 // when a file stands where the folder should be).
 bool PrepareHomeTrash() {
@@ -79,6 +81,27 @@ void UndoStrayTrashMove(const QString &original, const QString &reported) {
     QFile::remove(infoDir + '/' + strayInfo.fileName() + ".trashinfo");
     QDir().rmdir(filesDir);
     QDir().rmdir(infoDir);
+}
+
+#endif
+
+// True when the item now lies in the desktop's trash.
+bool MoveToTrash(const QString &absolutePath) {
+#ifdef KORVI_FREEDESKTOP_TRASH
+    // Without the trash's folders, moveToTrash may claim success and leave the item in a
+    // "files" folder below the current directory.
+    if (!PrepareHomeTrash() && OnHomeVolume(absolutePath))
+        return false;
+    QString inTrash;
+    if (!QFile::moveToTrash(absolutePath, &inTrash))
+        return false;
+    if (QFileInfo(inTrash).isAbsolute() && IsInsideTrash(inTrash))
+        return true;
+    UndoStrayTrashMove(absolutePath, inTrash);
+    return false;
+#else
+    return QFile::moveToTrash(absolutePath);
+#endif
 }
 
 }  // namespace
@@ -125,6 +148,9 @@ QString MakeOutputFileName(const QString &inputName, const QString &newExt, cons
 qint64 FileSizeByName(const QString &fileName) {
     if (fileName.isEmpty() || !QFileInfo::exists(fileName))
         return -1;
+    // Opening a named pipe would block until a writer comes; devices have no size either.
+    if (!QFileInfo(fileName).isFile())
+        return -1;
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly))
         return -1;
@@ -139,17 +165,8 @@ bool DeleteToRecycleBin(const QString &path, bool removeIfRefused) {
     if (!Exists(info))
         return false;
 
-    // Without the trash's folders, moveToTrash may claim success and leave the item in a
-    // "files" folder below the current directory.
-    const bool trashReady = PrepareHomeTrash() || !OnHomeVolume(info.absoluteFilePath());
-    if (trashReady) {
-        QString inTrash;
-        if (QFile::moveToTrash(info.absoluteFilePath(), &inTrash)) {
-            if (QFileInfo(inTrash).isAbsolute() && IsInsideTrash(inTrash))
-                return true;
-            UndoStrayTrashMove(info.absoluteFilePath(), inTrash);
-        }
-    }
+    if (MoveToTrash(info.absoluteFilePath()))
+        return true;
     if (removeIfRefused && Exists(QFileInfo(info.absoluteFilePath())))
         return RemoveOutright(info);
     return false;

@@ -7,6 +7,7 @@
 #include <QTest>
 
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -21,6 +22,7 @@ private slots:
     void missing_file_is_minus_one();
     void folder_is_minus_one();
     void unreadable_file_is_minus_one();
+    void named_pipe_is_minus_one_without_blocking();
     void empty_name_is_minus_one();
     void machine_is_64_bit_when_the_program_is();
 
@@ -79,6 +81,13 @@ void FileSizeTest::unreadable_file_is_minus_one() {
     QCOMPARE(bound, 0);
     QVERIFY(QFileInfo::exists(QFile::decodeName(path)));
     QCOMPARE(FileSizeByName(QFile::decodeName(path)), Q_INT64_C(-1));
+}
+
+void FileSizeTest::named_pipe_is_minus_one_without_blocking() {
+    // Opening a pipe nobody writes to would block this call (and the test) for good.
+    const QString path = m_dir.filePath(QStringLiteral("pipe"));
+    QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    QCOMPARE(FileSizeByName(path), Q_INT64_C(-1));
 }
 
 void FileSizeTest::empty_name_is_minus_one() {
