@@ -66,6 +66,8 @@ private slots:
     void short_key_is_refused();
     void missing_key_fails();
     void missing_ffmpeg_is_reported_once();
+    void aria2c_that_cannot_start_is_reported();
+    void ffmpeg_that_cannot_start_is_reported();
     void merge_arguments_keep_quotes_and_blanks_whole();
     void output_left_from_an_earlier_run_is_not_a_success();
     void option_line_in_the_playlist_never_reaches_aria2c();
@@ -296,6 +298,31 @@ void TestTaskFailures::missing_ffmpeg_is_reported_once() {
     QVERIFY(Run(task, events, m_server.url("/clear/index.m3u8"), m_base.filePath("noff.mp4")));
     QCOMPARE(notices, QStringList{"错误|ffmpeg.exe 缺失!"});
     QCOMPARE(events.errors, QStringList{"ffmpeg程序缺失"});
+    QVERIFY(!task.Running);
+    QVERIFY(!QFileInfo::exists(m_workDir));
+}
+
+void TestTaskFailures::aria2c_that_cannot_start_is_reported() {
+    const QString dir = UseTools("aria2-gone", true, false);
+    TM3u8 task;
+    QVERIFY(!task.NoAria2);
+    // Found when the slot was made, gone when the segments are due.
+    QVERIFY(QFile::remove(dir + "/aria2c"));
+    TaskEvents events(task);
+    QVERIFY(Run(task, events, m_server.url("/three/index.m3u8"), m_base.filePath("a2.mp4")));
+    QCOMPARE(events.errors, QStringList{"Aria2启动失败"});
+    QVERIFY(!task.Running);
+    QVERIFY(!QFileInfo::exists(m_workDir));
+}
+
+void TestTaskFailures::ffmpeg_that_cannot_start_is_reported() {
+    const QString dir = UseTools("ffmpeg-broken", true, false);
+    // Executable but no program: the system refuses to start it.
+    QVERIFY(WriteScript(dir + "/ffmpeg", QByteArray("\x01\x02 not a program")));
+    TM3u8 task;
+    TaskEvents events(task);
+    QVERIFY(Run(task, events, m_server.url("/three/index.m3u8"), m_base.filePath("fb.mp4")));
+    QCOMPARE(events.errors, QStringList{"ffmpeg启动失败"});
     QVERIFY(!task.Running);
     QVERIFY(!QFileInfo::exists(m_workDir));
 }
