@@ -13,7 +13,8 @@ QString GetDesktopDir();
 // before the extension. Accepts both '/' and '\\' (and ':') as delimiters.
 QString MakeOutputFileName(const QString &inputName, const QString &newExt, const QString &suffix);
 
-// Size in bytes, or -1 when the file does not exist or cannot be opened.
+// Size in bytes, or -1 when the file does not exist, cannot be opened or is not a regular file
+// (a named pipe would block the open).
 qint64 FileSizeByName(const QString &fileName);
 
 // Moves a file or folder (with its contents) to the desktop trash, silently. A work folder the

@@ -25,7 +25,8 @@ qint64 RunProcess(const QString &program, const QString &params, quint16 showCod
                   const QString &workDir);
 
 // Same steps; returns the process object (owned by the caller, who deletes it), or nullptr when no
-// process was created. After a wait the process has finished.
+// process was created. After a wait the process has finished. Show code 7 runs hidden here: the
+// console presenter would take ownership of a process the caller owns.
 QProcess *RunProcessHandle(const QString &program, const QString &params, quint16 showCode,
                            bool wait, const QString &workDir);
 
