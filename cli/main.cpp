@@ -227,7 +227,7 @@ int main(int argc, char *argv[]) {
             signal(SIGINT, SIG_DFL);
             signal(SIGTERM, SIG_DFL);
             printer.Finish();
-            Print(stderr, QStringLiteral("正在停止...\n"));
+            Print(stderr, QStringLiteral("正在停止... (再按一次 Ctrl-C 立即退出)\n"));
             task.Stop();
         }
     });
