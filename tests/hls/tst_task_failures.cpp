@@ -18,6 +18,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <csignal>
+
 using namespace EngineFixture;
 
 namespace {
@@ -230,11 +232,15 @@ void TestTaskFailures::stop_during_download_ends_with_stop() {
     QVERIFY(slow.start(m_root, options));
     TM3u8 task;
     TaskEvents events(task);
+    qint64 aria2Pid = 0;
     auto record = task.OnProgress;
     task.OnProgress = [&](int id, const QString &name, float percent, const QString &status) {
         record(id, name, percent, status);
-        if (status == QStringLiteral("下载中"))
+        if (status == QStringLiteral("下载中")) {
+            if (task.Aria2Process)
+                aria2Pid = task.Aria2Process->processId();
             task.Stop();
+        }
     };
     QVERIFY(Run(task, events, slow.url("/clear/index.m3u8"), m_base.filePath("stop.mp4")));
     QCOMPARE(events.stopped, 1);
@@ -244,6 +250,8 @@ void TestTaskFailures::stop_during_download_ends_with_stop() {
     QVERIFY(task.Aria2Process == nullptr);
     QVERIFY(!QFileInfo::exists(m_workDir));
     QVERIFY(!QFile::exists(m_base.filePath("stop.mp4")));
+    QVERIFY(aria2Pid > 0);
+    QVERIFY2(::kill(pid_t(aria2Pid), 0) != 0, "aria2c is still running");
     slow.stop();
 }
 
