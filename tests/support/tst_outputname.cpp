@@ -11,6 +11,7 @@ private slots:
     void temp_dir_has_no_trailing_separator_data();
     void temp_dir_has_no_trailing_separator();
     void desktop_dir_has_no_trailing_separator();
+    void program_dir_without_application_object_is_the_programs_folder();
 };
 
 void OutputNameTest::output_name_data() {
@@ -145,6 +146,14 @@ void OutputNameTest::desktop_dir_has_no_trailing_separator() {
     QVERIFY(!dir.isEmpty());
     QVERIFY(QDir::isAbsolutePath(dir));
     QVERIFY(!dir.endsWith(QLatin1Char('/')));
+}
+
+void OutputNameTest::program_dir_without_application_object_is_the_programs_folder() {
+#ifndef Q_OS_LINUX
+    QSKIP("found through /proc on Linux only");
+#endif
+    // Test programs are built straight into the build folder.
+    QCOMPARE(ProgramDir(), QDir(QStringLiteral(KORVI_BINARY_DIR)).canonicalPath());
 }
 
 QTEST_APPLESS_MAIN(OutputNameTest)
