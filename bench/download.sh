@@ -117,15 +117,12 @@ run_by_hand() {
     check_output "$out" "by hand"
 }
 
-time_runs() { # name function -> prints the seconds of each run, one a line
-    local i t0 t1
-    for i in $(seq "$runs"); do
-        t0=$(now)
-        "$2"
-        t1=$(now)
-        awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f\n", b - a }'
-        echo "  $1 run $i: $(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.2f", b - a }') s" >&2
-    done
+time_one() { # function -> seconds it took
+    local t0 t1
+    t0=$(now)
+    "$1"
+    t1=$(now)
+    awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f\n", b - a }'
 }
 
 median() { sort -g | awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]; else printf "%.3f\n", (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
@@ -138,14 +135,27 @@ if [ ! -x "$korvi_get" ]; then
     echo "(a) skipped: korvi-get not found at $korvi_get (build it, or pass --korvi-get PATH)"
 fi
 
-if [ $have_korvi = 1 ]; then
-    echo "(a) korvi-get"
-    med_a=$(time_runs korvi-get run_korvi_get | median)
-fi
-echo "(b) plain ffmpeg"
-med_b=$(time_runs "plain ffmpeg" run_plain_ffmpeg | median)
-echo "(c) by hand: aria2c + ffmpeg merge"
-med_c=$(time_runs "by hand" run_by_hand | median)
+# Interleaved, so a change in the machine's load during the benchmark falls on all three alike.
+: >"$work/a.times"
+: >"$work/b.times"
+: >"$work/c.times"
+for i in $(seq "$runs"); do
+    line="run $i:"
+    if [ $have_korvi = 1 ]; then
+        t=$(time_one run_korvi_get)
+        echo "$t" >>"$work/a.times"
+        line="$line (a) korvi-get $t s,"
+    fi
+    t=$(time_one run_plain_ffmpeg)
+    echo "$t" >>"$work/b.times"
+    line="$line (b) plain ffmpeg $t s,"
+    t=$(time_one run_by_hand)
+    echo "$t" >>"$work/c.times"
+    echo "$line (c) by hand $t s"
+done
+[ $have_korvi = 1 ] && med_a=$(median <"$work/a.times")
+med_b=$(median <"$work/b.times")
+med_c=$(median <"$work/c.times")
 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 verdict() { awk -v r="$1" -v t="$2" 'BEGIN { print (r <= t ? "met" : "missed") }'; }
