@@ -3,6 +3,13 @@
 #include "app/AppTitle.h"
 #include "app/FieldLabels.h"
 #include "app/MessageService.h"
+#include "app/config/IniFile.h"
+#include "app/config/Settings.h"
+#include "app/help/HelpTexts.h"
+#include "app/notify/MainWindowTray.h"
+#include "app/notify/ProgressNotice.h"
+#include "app/notify/Taskbar.h"
+#include "app/settings/SettingsPage.h"
 #include "resources/KorviResources.h"
 #include "support/ExternalTools.h"
 #include "support/FileUtils.h"
@@ -12,6 +19,7 @@
 
 #include <QFont>
 #include <QGuiApplication>
+#include <QLineEdit>
 #include <QProgressBar>
 #include <QScreen>
 #include <QTimer>
@@ -36,7 +44,9 @@ TfrmMain::TfrmMain(const MainWindowSeams &seams, QWidget *parent)
     : QMainWindow(parent),
       m_ui(new Ui::TfrmMain),
       m_messages(seams.messages != nullptr ? seams.messages : &DefaultMessageService()),
-      m_isWin64(seams.isWin64 ? seams.isWin64 : std::function<bool()>(IsWin64)) {
+      m_isWin64(seams.isWin64 ? seams.isWin64 : std::function<bool()>(IsWin64)),
+      m_trayAvailable(seams.trayAvailable),
+      m_iniPath(seams.iniPath.isEmpty() ? IniFile::DefaultLocation() : seams.iniPath) {
     InitKorviResources();
     m_ui->setupUi(this);
     tmrDownload = new QTimer(this);
@@ -54,6 +64,9 @@ TfrmMain::~TfrmMain() {
 void TfrmMain::connectSignals() {
     connect(m_ui->TPageControl1, &QTabWidget::currentChanged, this, &TfrmMain::TPageControl1Change);
     connect(m_ui->mnuOpenTemp, &QAction::triggered, this, &TfrmMain::mnuOpenTempClick);
+    connect(m_ui->T1, &QAction::triggered, this, &TfrmMain::T1Click);
+    connect(m_ui->N28, &QAction::triggered, this, &TfrmMain::N28Click);
+    connect(m_ui->N29, &QAction::triggered, this, &TfrmMain::N29Click);
 }
 
 QString TfrmMain::GetFileVersionText() {
@@ -64,13 +77,17 @@ void TfrmMain::FormCreate() {
     SetCaption();
     Stopped = true;
     ShutdownAfterDownload = false;
+    InitTaskbarList();
+    m_tray = new MainWindowTray(this, m_trayAvailable);
+    IniFile = std::make_unique<::IniFile>(m_iniPath);
     AppTempDir = GetTempDir();
     FFmpegPath = ExternalTools::Instance().FFmpegPath();
     if (FFmpegPath.isEmpty()) {
         // Keep a path even without the tool, so a later run names what is missing.
         FFmpegPath = ExternalTools::Instance().ProgramDirectory() + QStringLiteral("/ffmpeg");
     }
-    SelectPage(kM3u8Page);
+    Settings()->FillTaskLimits();
+    ReadStartupSettings();
     SetWindowFont();
     ApplyFieldLabelColours(this);
     CentreOnScreen();
@@ -122,8 +139,11 @@ void TfrmMain::FormShow() {
 }
 
 void TfrmMain::FormDestroy() {
+    WriteExitHistory();
+    IniFile.reset();
     tmrDownload->stop();
     Tasks.fill(nullptr);
+    ReleaseTaskbarList();
 }
 
 void TfrmMain::showEvent(QShowEvent *event) {
@@ -187,4 +207,55 @@ void TfrmMain::WMActivateInstance() {
     raise();
     activateWindow();
     emit InstanceActivated();
+}
+
+SettingsPage *TfrmMain::Settings() const {
+    return m_ui->TabSheet4;
+}
+
+void TfrmMain::ReadStartupSettings() {
+    const SettingsValues values = ::ReadSettings(*IniFile);
+    ApplySettings(values);
+    Settings()->ShowValues(values);
+    Settings()->SetSaveTarget(IniFile.get(), [this] {
+        if (!Stopped && FillNewSlots) {
+            FillNewSlots();
+        }
+    });
+    m_m3u8Url = values.m3u8Url;
+    m_m3u8Out = values.m3u8Out;
+    if (auto *url = findChild<QLineEdit *>(QStringLiteral("edtMUrl"))) {
+        url->setText(values.m3u8Url);
+    }
+    if (auto *out = findChild<QLineEdit *>(QStringLiteral("edtMPath"))) {
+        out->setText(values.m3u8Out);
+    }
+    m_lastRunVersion = values.version;
+    SelectPage(values.pageIndex);
+}
+
+void TfrmMain::WriteExitHistory() {
+    if (!IniFile) {
+        return;
+    }
+    const auto *url = findChild<QLineEdit *>(QStringLiteral("edtMUrl"));
+    const auto *out = findChild<QLineEdit *>(QStringLiteral("edtMPath"));
+    ::WriteExitSettings(*IniFile, GetFileVersionText(), url ? url->text() : m_m3u8Url,
+                        out ? out->text() : m_m3u8Out, m_ui->TPageControl1->currentIndex());
+}
+
+void TfrmMain::ShowProgress(unsigned percent) {
+    ShowProgressOn(m_ui->ProgressBar1, percent);
+}
+
+void TfrmMain::T1Click() {
+    ShowHelpTopic(this, HelpTopics().at(0));
+}
+
+void TfrmMain::N28Click() {
+    ShowHelpTopic(this, HelpTopics().at(1));
+}
+
+void TfrmMain::N29Click() {
+    ShowHelpTopic(this, HelpTopics().at(2));
 }

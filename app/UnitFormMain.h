@@ -8,8 +8,11 @@
 #include <functional>
 #include <memory>
 
+class IniFile;
+class MainWindowTray;
 class MessageService;
 class QTimer;
+class SettingsPage;
 class TM3u8;
 
 namespace Ui {
@@ -18,8 +21,10 @@ class TfrmMain;
 
 // What the window asks of the outside world while it starts; tests replace these.
 struct MainWindowSeams {
-    MessageService *messages = nullptr;  // null: real message boxes
-    std::function<bool()> isWin64;       // empty: the system's own answer
+    MessageService *messages = nullptr;   // null: real message boxes
+    std::function<bool()> isWin64;        // empty: the system's own answer
+    QString iniPath;                      // empty: the settings file's usual place
+    std::function<bool()> trayAvailable;  // empty: whether the desktop has a tray now
 };
 
 // The window font: "微软雅黑" when installed, else "宋体", else empty (keep the default).
@@ -55,6 +60,15 @@ public:
     QString FFmpegPath;
     // One-shot scheduling tick, 2000 ms, not running at start.
     QTimer *tmrDownload = nullptr;
+    // The settings file, open for the window's whole life.
+    std::unique_ptr<::IniFile> IniFile;
+    // Run by a settings save while downloads are active, so a raised task limit fills the new
+    // slots at once; set by the scheduler.
+    std::function<void()> FillNewSlots;
+
+    // Shows `percent` modulo 101 on the progress bar and the launcher entry.
+    void ShowProgress(unsigned percent);
+    MainWindowTray *Tray() const { return m_tray; }
 
 public slots:
     // A later start of the program asks for this window: show, restore, raise and activate it.
@@ -77,6 +91,13 @@ private:
     void FormDestroy();
     void TPageControl1Change(int index);
     void mnuOpenTempClick();
+    void T1Click();
+    void N28Click();
+    void N29Click();
+
+    SettingsPage *Settings() const;
+    void ReadStartupSettings();
+    void WriteExitHistory();
 
     void SetCaption();
     void SetWindowFont();
@@ -88,4 +109,10 @@ private:
     std::function<bool()> m_isWin64;
     // The version that ran last, as the settings remember it; empty until one is stored.
     QString m_lastRunVersion;
+    // The history fields as read, written back unchanged while the page has no edits for them.
+    QString m_m3u8Url;
+    QString m_m3u8Out;
+    std::function<bool()> m_trayAvailable;
+    QString m_iniPath;
+    MainWindowTray *m_tray = nullptr;
 };

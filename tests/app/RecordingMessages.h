@@ -5,6 +5,7 @@
 
 #include <QList>
 #include <QString>
+#include <QTemporaryDir>
 
 struct ShownBox {
     QString kind;
@@ -26,3 +27,11 @@ public:
 
     QList<ShownBox> boxes;
 };
+
+// A settings file of its own for every window a test builds, so no run sees what an earlier one
+// stored at exit.
+inline QString FreshIniPath() {
+    static QTemporaryDir dir;
+    static int count = 0;
+    return dir.filePath(QStringLiteral("korvi-%1.ini").arg(++count));
+}

@@ -36,6 +36,7 @@ void RecordOpen(const QString &path) {
 
 MainWindowSeams QuietSeams(RecordingMessages &messages) {
     MainWindowSeams seams;
+    seams.iniPath = FreshIniPath();
     seams.messages = &messages;
     seams.isWin64 = [] { return true; };
     return seams;

@@ -109,6 +109,7 @@ private slots:
     void later_start_brings_the_first_window_back_and_exits() {
         RecordingMessages messages;
         MainWindowSeams seams;
+        seams.iniPath = FreshIniPath();
         seams.messages = &messages;
         seams.isWin64 = [] { return true; };
         TfrmMain w(seams);

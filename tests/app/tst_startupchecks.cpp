@@ -81,6 +81,7 @@ private slots:
 
         RecordingMessages messages;
         MainWindowSeams seams;
+        seams.iniPath = FreshIniPath();
         seams.messages = &messages;
         seams.isWin64 = [] { return true; };
         TfrmMain w(seams);
@@ -108,6 +109,7 @@ private slots:
         QVERIFY(MakeFakeTool(m_programDir->path(), QStringLiteral("aria2c")));
         RecordingMessages messages;
         MainWindowSeams seams;
+        seams.iniPath = FreshIniPath();
         seams.messages = &messages;
         seams.isWin64 = [] { return true; };
         TfrmMain w(seams);
@@ -118,6 +120,7 @@ private slots:
     void the_check_runs_again_on_request() {
         RecordingMessages messages;
         MainWindowSeams seams;
+        seams.iniPath = FreshIniPath();
         seams.messages = &messages;
         seams.isWin64 = [] { return true; };
         TfrmMain w(seams);
@@ -145,6 +148,7 @@ private slots:
         RecordingMessages messages;
         int asked = 0;
         MainWindowSeams seams;
+        seams.iniPath = FreshIniPath();
         seams.messages = &messages;
         seams.isWin64 = [&asked, is64] {
             ++asked;
@@ -166,6 +170,7 @@ private slots:
     void tools_box_comes_before_the_system_box() {
         RecordingMessages messages;
         MainWindowSeams seams;
+        seams.iniPath = FreshIniPath();
         seams.messages = &messages;
         seams.isWin64 = [] { return false; };
         TfrmMain w(seams);
