@@ -300,6 +300,19 @@ void TestHlsServer::base_token_is_replaced_in_playlists_only() {
     const QByteArray body = Fetch(streams.port(), "/mixed/index.m3u8").body;
     QVERIFY(body.contains("\n" + streams.baseUrl().toLatin1() + "/mixed/seg2.ts"));
     QVERIFY(!body.contains("@BASE@"));
+
+    HlsServerOptions other;
+    other.extraArgs = {"--base-token", "/p/a.ts"};
+    HlsTestServer custom;
+    QVERIFY(custom.start(dir.path(), other));
+    QCOMPARE(Fetch(custom.port(), "/p/list.m3u8").body,
+             "#EXTM3U\n@BASE@" + custom.baseUrl().toLatin1() + "\n@BASE@/p/b.ts\n");
+
+    HlsServerOptions off;
+    off.extraArgs = {"--no-base-token"};
+    HlsTestServer plain;
+    QVERIFY(plain.start(dir.path(), off));
+    QCOMPARE(Fetch(plain.port(), "/p/list.m3u8").body, ReadFile(dir.filePath("p/list.m3u8")));
 }
 
 void TestHlsServer::log_line_is_written_before_the_answer() {
