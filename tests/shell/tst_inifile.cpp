@@ -109,27 +109,6 @@ private slots:
         QCOMPARE(ReadAll(m_path).toLower().count("soundtips"), 1);
     }
 
-    void booleans_data() {
-        QTest::addColumn<QByteArray>("stored");
-        QTest::addColumn<bool>("expected");
-        QTest::newRow("TRUE") << QByteArray("TRUE") << true;
-        QTest::newRow("True") << QByteArray("True") << true;
-        QTest::newRow("true") << QByteArray("true") << true;
-        QTest::newRow("tRuE") << QByteArray("tRuE") << true;
-        QTest::newRow("1") << QByteArray("1") << false;
-        QTest::newRow("yes") << QByteArray("yes") << false;
-        QTest::newRow("empty") << QByteArray("") << false;
-        QTest::newRow("False") << QByteArray("False") << false;
-        QTest::newRow("truey") << QByteArray("truey") << false;
-    }
-    void booleans() {
-        QFETCH(QByteArray, stored);
-        QFETCH(bool, expected);
-        WriteAll(m_path, "[Options]\nBalloonHint=" + stored + "\n");
-        IniFile ini(m_path);
-        QCOMPARE(ini.ReadBool("Options", "BalloonHint", true), expected);
-    }
-
     void booleans_written_as_True_and_False() {
         IniFile ini(m_path);
         QVERIFY(ini.WriteBool("Options", "A", true));
