@@ -68,7 +68,12 @@ MainWindowTray::MainWindowTray(QWidget *window, TrayProbe trayAvailable)
     if (icon.isNull()) {
         icon = QApplication::windowIcon();
     }
-    m_trayIcon->setIcon(icon.isNull() ? FallbackIcon() : icon);
+    if (icon.isNull()) {
+        // The window and its tray icon show the same picture.
+        icon = FallbackIcon();
+        QApplication::setWindowIcon(icon);
+    }
+    m_trayIcon->setIcon(icon);
     m_trayIcon->setToolTip(TipText());
     m_trayIcon->setContextMenu(m_menu);
     window->installEventFilter(this);
