@@ -4,6 +4,7 @@
 
 #include "hls/M3u8Helpers.h"
 #include "hls/TM3u8Class.h"
+#include "support/FileUtils.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -241,9 +242,11 @@ int main(int argc, char *argv[]) {
     task.SetOutput(QFileInfo(arguments.output).absoluteFilePath());
     task.Headers = arguments.headers.join(QStringLiteral("\r\n"));
     task.Start();
-    if (!ended && !task.Running)
-        return exitCode;  // ended without an event: nothing to run
-    if (!ended)
+    if (!ended && task.Running)
         app.exec();
+    // A playlist that could not be fetched leaves its work folder behind; a command run from
+    // scripts should not fill the temporary folder with them.
+    if (!task.Running && !task.WorkId.isEmpty() && QFileInfo::exists(task.WorkDir))
+        DeleteToRecycleBin(task.WorkDir, true);
     return exitCode;
 }

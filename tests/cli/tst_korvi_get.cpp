@@ -170,6 +170,7 @@ void TestKorviGet::task_error_goes_to_standard_error() {
     QCOMPARE(r.err.trimmed(), QStringLiteral("m3u8无效"));
     QVERIFY(r.out.startsWith(QStringLiteral("分析中 0.00%\n")));
     QVERIFY(!QFile::exists(m_base.filePath("none.mp4")));
+    QVERIFY(!QFileInfo::exists(m_tmp + "/" + Crc32Hex(m_server.url("/no/such.m3u8"))));
 }
 
 void TestKorviGet::header_options_reach_the_server() {
