@@ -1,9 +1,208 @@
 #include "tasks/page/M3u8Page.h"
 
+#include "resources/KorviResources.h"
+#include "support/ListViewFuncs.h"
+#include "tasks/queue/TM3u8Task.h"
+#include "tasks/queue/TaskListModel.h"
+#include "tasks/queue/TaskScheduler.h"
+
 #include "ui_M3u8Page.h"
 
-M3u8Page::M3u8Page(QWidget *parent) : QWidget(parent), m_ui(new Ui::M3u8Page) {
-    m_ui->setupUi(this);
+#include <QAction>
+#include <QClipboard>
+#include <QEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QIcon>
+#include <QKeyEvent>
+
+namespace {
+
+const QString kOpenFilter = QStringLiteral("m3u8列表文件(*.m3u8 *.m3u);;所有文件(*.*)");
+const QString kSaveFilter = QStringLiteral("MP4视频(*.mp4);;其它文件格式(*.*)");
+
+QString RunFileDialog(QWidget *owner, const QString &filter, const QString &defaultSuffix,
+                      bool save) {
+    QFileDialog dialog(owner);
+    dialog.setNameFilter(filter);
+    dialog.setDefaultSuffix(defaultSuffix);
+    if (save) {
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setFileMode(QFileDialog::AnyFile);
+    } else {
+        dialog.setAcceptMode(QFileDialog::AcceptOpen);
+        dialog.setFileMode(QFileDialog::ExistingFile);
+    }
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return QString();
+    return QDir::toNativeSeparators(dialog.selectedFiles().first());
 }
 
-M3u8Page::~M3u8Page() = default;
+M3u8PageDialogs RealDialogs() {
+    M3u8PageDialogs dialogs;
+    dialogs.openFile = [](QWidget *owner, const QString &filter, const QString &suffix) {
+        return RunFileDialog(owner, filter, suffix, false);
+    };
+    dialogs.saveFile = [](QWidget *owner, const QString &filter, const QString &suffix) {
+        return RunFileDialog(owner, filter, suffix, true);
+    };
+    return dialogs;
+}
+
+}  // namespace
+
+M3u8Page::M3u8Page(QWidget *parent)
+    : QWidget(parent),
+      m_ui(new Ui::M3u8Page),
+      m_model(std::make_unique<TaskListModel>()),
+      m_controller(std::make_unique<M3u8Controller>(this)),
+      m_scheduler(
+          std::make_unique<TaskScheduler>(m_model.get(), m_controller.get(), MakeTM3u8Task)),
+      m_dialogs(RealDialogs()),
+      m_n25(new QAction(QStringLiteral("下载完后关机"), this)) {
+    InitKorviResources();
+    m_ui->setupUi(this);
+    m_n25->setObjectName(QStringLiteral("N25"));
+    m_n25->setCheckable(true);
+    SetStartButton(QStringLiteral("开始下载"), QStringLiteral("STARTDL"));
+    SetUpList();
+    connectSignals();
+}
+
+M3u8Page::~M3u8Page() {
+    // The slots go first: a late event of a task must find the rows still there.
+    m_scheduler.reset();
+}
+
+void M3u8Page::connectSignals() {
+    connect(m_ui->edtMUrl, &QLineEdit::textChanged, this, &M3u8Page::edtMUrlChange);
+    connect(m_ui->btnMOpen, &QAbstractButton::clicked, this, &M3u8Page::btnMOpenClick);
+    connect(m_ui->btnMSave, &QAbstractButton::clicked, this, &M3u8Page::btnMSaveClick);
+    connect(m_ui->btnMAddTask, &QAbstractButton::clicked, this, &M3u8Page::btnMAddTaskClick);
+    connect(m_ui->btnMStartTask, &QAbstractButton::clicked, this, &M3u8Page::btnMStartTaskClick);
+    connect(m_n25, &QAction::triggered, this, &M3u8Page::N25Click);
+    // Double clicks on the address field and keys on the list arrive through eventFilter.
+    m_ui->edtMUrl->installEventFilter(this);
+    m_ui->lvwMList->installEventFilter(this);
+}
+
+void M3u8Page::SetUpList() {
+    QTableView *list = m_ui->lvwMList;
+    list->setModel(m_model.get());
+    QHeaderView *header = list->horizontalHeader();
+    header->setMinimumSectionSize(1);
+    list->setColumnWidth(TaskListModel::ColId, 1);
+    list->setColumnHidden(TaskListModel::ColId, true);
+    list->setColumnWidth(TaskListModel::ColNumber, 40);
+    list->setColumnWidth(TaskListModel::ColStatus, 90);
+    list->setColumnWidth(TaskListModel::ColProgress, 60);
+    list->setColumnWidth(TaskListModel::ColUrl, 150);
+    list->setColumnWidth(TaskListModel::ColHeaders, 60);
+    header->setSectionResizeMode(TaskListModel::ColFile, QHeaderView::Stretch);
+    header->setHighlightSections(false);
+    list->verticalHeader()->setDefaultSectionSize(list->fontMetrics().height() + 6);
+}
+
+void M3u8Page::SetWindowServices(const M3u8WindowServices &services) {
+    m_controller->SetServices(services);
+}
+
+void M3u8Page::SetDialogs(const M3u8PageDialogs &dialogs) {
+    const M3u8PageDialogs real = RealDialogs();
+    m_dialogs.openFile = dialogs.openFile ? dialogs.openFile : real.openFile;
+    m_dialogs.saveFile = dialogs.saveFile ? dialogs.saveFile : real.saveFile;
+}
+
+void M3u8Page::SetTaskFactory(DownloadTaskFactory factory) {
+    m_scheduler->SetTaskFactory(std::move(factory));
+}
+
+QString M3u8Page::HeadersBlock() const {
+    QString text = m_ui->mmoHeaders->toPlainText();
+    text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    text.replace(QLatin1String("\n"), QLatin1String("\r\n"));
+    return text;
+}
+
+void M3u8Page::SetStartButton(const QString &caption, const QString &glyph) {
+    m_ui->btnMStartTask->setText(caption);
+    m_ui->btnMStartTask->setIcon(QIcon(PictureResourcePath(glyph)));
+}
+
+void M3u8Page::SetStartButtonEnabled(bool enabled) {
+    m_ui->btnMStartTask->setEnabled(enabled);
+}
+
+void M3u8Page::edtMUrlChange() {
+    const QString text = m_ui->edtMUrl->text();
+    if (text.right(5).toLower() != QLatin1String(".m3u8"))
+        return;
+    const QFileInfo file(text);
+    if (!file.exists() || !file.isFile())
+        return;
+    m_ui->edtMPath->setText(text.left(text.size() - 4) + QStringLiteral("mp4"));
+}
+
+void M3u8Page::edtMUrlDblClick() {
+    if (!m_ui->edtMUrl->text().trimmed().isEmpty()) {
+        m_ui->edtMUrl->clear();
+        return;
+    }
+    m_ui->edtMUrl->setText(QGuiApplication::clipboard()->text());
+}
+
+void M3u8Page::btnMOpenClick() {
+    const QString path = m_dialogs.openFile(this, kOpenFilter, QStringLiteral("m3u8"));
+    if (!path.isEmpty())
+        m_ui->edtMUrl->setText(path);
+}
+
+void M3u8Page::btnMSaveClick() {
+    const QString path = m_dialogs.saveFile(this, kSaveFilter, QStringLiteral("mp4"));
+    if (!path.isEmpty())
+        m_ui->edtMPath->setText(path);
+}
+
+void M3u8Page::btnMAddTaskClick() {
+    m_scheduler->AddM3u8Task(m_ui->edtMUrl->text(), m_ui->edtMPath->text(), HeadersBlock());
+}
+
+void M3u8Page::btnMStartTaskClick() {
+    m_scheduler->btnMStartTaskClick();
+}
+
+void M3u8Page::N25Click() {
+    m_scheduler->ShutdownAfterDownload = m_n25->isChecked();
+}
+
+void M3u8Page::lvwMListKeyDown(int key) {
+    if (key != Qt::Key_Delete)
+        return;
+    const int row = SelectedRow();
+    if (row < 0 || !m_scheduler->RemoveIdleRow(row))
+        return;
+    RenumberColumn(m_model.get(), TaskListModel::ColNumber + 1);
+}
+
+int M3u8Page::SelectedRow() const {
+    const QModelIndexList rows = m_ui->lvwMList->selectionModel()->selectedRows();
+    return rows.isEmpty() ? -1 : rows.first().row();
+}
+
+bool M3u8Page::eventFilter(QObject *watched, QEvent *event) {
+    if (watched == m_ui->edtMUrl && event->type() == QEvent::MouseButtonDblClick) {
+        edtMUrlDblClick();
+        return true;
+    }
+    if (watched == m_ui->lvwMList && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent *>(event)->key();
+        if (key == Qt::Key_Delete) {
+            lvwMListKeyDown(key);
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}

@@ -1,12 +1,34 @@
 #pragma once
-// The M3U8 page (TabSheet3): the download task list and its commands.
+// The M3U8 page (TabSheet3): the address and file fields, the headers block, the add and start
+// buttons and the task list, which shows the scheduler's own rows. The page only translates
+// between widgets and the scheduler; the main window hands it its services.
 
+#include "tasks/page/M3u8Controller.h"
+#include "tasks/queue/DownloadTask.h"
+
+#include <QString>
 #include <QWidget>
+
+#include <functional>
 #include <memory>
+
+class QAction;
+class QKeyEvent;
+class TaskListModel;
+class TaskScheduler;
 
 namespace Ui {
 class M3u8Page;
 }
+
+// The file dialogs behind the open and save buttons. Each returns the chosen path, or empty on
+// cancel; tests install their own so no modal dialog blocks them.
+struct M3u8PageDialogs {
+    using Chooser =
+        std::function<QString(QWidget *owner, const QString &filter, const QString &defaultSuffix)>;
+    Chooser openFile;
+    Chooser saveFile;
+};
 
 class M3u8Page : public QWidget {
     Q_OBJECT
@@ -14,6 +36,45 @@ public:
     explicit M3u8Page(QWidget *parent = nullptr);
     ~M3u8Page() override;
 
+    TaskListModel *Model() const { return m_model.get(); }
+    TaskScheduler *Scheduler() const { return m_scheduler.get(); }
+    // "下载完后关机", checkable; the window puts it into its M3U8 menu.
+    QAction *ShutdownAction() const { return m_n25; }
+
+    void SetWindowServices(const M3u8WindowServices &services);
+    void SetDialogs(const M3u8PageDialogs &dialogs);
+    // The download objects of slots created from now on; the engine's by default.
+    void SetTaskFactory(DownloadTaskFactory factory);
+
+    // The headers block of the next added task: the memo's lines joined with CR LF.
+    QString HeadersBlock() const;
+
+    void SetStartButton(const QString &caption, const QString &glyph);
+    void SetStartButtonEnabled(bool enabled);
+
+    void edtMUrlChange();
+    void edtMUrlDblClick();
+    void btnMOpenClick();
+    void btnMSaveClick();
+    void btnMAddTaskClick();
+    void btnMStartTaskClick();
+    void N25Click();
+    // Removes the selected row on Delete and renumbers, unless a task is working on the row.
+    void lvwMListKeyDown(int key);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
+    void connectSignals();
+    void SetUpList();
+    int SelectedRow() const;
+
     std::unique_ptr<Ui::M3u8Page> m_ui;
+    // Destroyed in reverse: the scheduler (and its slots) before the rows and the controller.
+    std::unique_ptr<TaskListModel> m_model;
+    std::unique_ptr<M3u8Controller> m_controller;
+    std::unique_ptr<TaskScheduler> m_scheduler;
+    M3u8PageDialogs m_dialogs;
+    QAction *m_n25;
 };

@@ -57,6 +57,10 @@ void TaskScheduler::SetShutdownRunner(ShutdownRunner runner) {
     m_shutdownRunner = std::move(runner);
 }
 
+void TaskScheduler::SetTaskFactory(DownloadTaskFactory factory) {
+    m_factory = std::move(factory);
+}
+
 void TaskScheduler::SetTickInterval(int ms) {
     m_tmrDownload->setInterval(ms);
 }

@@ -39,6 +39,8 @@ public:
 
     bool IsStopped() const { return Stopped; }
     void SetShutdownRunner(ShutdownRunner runner);
+    // Used for slots created from now on (each slot is created on its first use).
+    void SetTaskFactory(DownloadTaskFactory factory);
     // The one-shot scheduling tick "tmrDownload"; tests shorten it.
     void SetTickInterval(int ms);
     bool IsTickArmed() const;
