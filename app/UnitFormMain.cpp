@@ -7,6 +7,7 @@
 #include "app/config/Settings.h"
 #include "app/help/HelpTexts.h"
 #include "app/notify/MainWindowTray.h"
+#include "app/notify/Notices.h"
 #include "app/notify/ProgressNotice.h"
 #include "app/notify/Taskbar.h"
 #include "app/settings/SettingsPage.h"
@@ -15,8 +16,14 @@
 #include "support/FileUtils.h"
 #include "support/ProcessUtils.h"
 #include "support/gui/GuiUtils.h"
+#include "tasks/page/M3u8Page.h"
+#include "tasks/queue/TaskListModel.h"
+#include "tasks/queue/TaskScheduler.h"
+#include "tasks/queue/TaskStore.h"
 #include "ui_UnitFormMain.h"
 
+#include <QCloseEvent>
+#include <QFileInfo>
 #include <QFont>
 #include <QGuiApplication>
 #include <QLineEdit>
@@ -67,6 +74,7 @@ void TfrmMain::connectSignals() {
     connect(m_ui->T1, &QAction::triggered, this, &TfrmMain::T1Click);
     connect(m_ui->N28, &QAction::triggered, this, &TfrmMain::N28Click);
     connect(m_ui->N29, &QAction::triggered, this, &TfrmMain::N29Click);
+    m_ui->mnuM3u8->addAction(M3u8()->ShutdownAction());
 }
 
 QString TfrmMain::GetFileVersionText() {
@@ -87,11 +95,14 @@ void TfrmMain::FormCreate() {
         FFmpegPath = ExternalTools::Instance().ProgramDirectory() + QStringLiteral("/ffmpeg");
     }
     Settings()->FillTaskLimits();
+    ConnectDownloadPage();
     ReadStartupSettings();
     SetWindowFont();
     ApplyFieldLabelColours(this);
     CentreOnScreen();
     PlaceProgressBar();
+    // Loaded while the scheduler is idle: nothing starts before the start button.
+    LoadTasks(*M3u8()->Scheduler(), TasksFile());
     CheckComponents();
     if (m_lastRunVersion != GetFileVersionText()) {
         CheckSystemVersion();
@@ -143,7 +154,61 @@ void TfrmMain::FormDestroy() {
     IniFile.reset();
     tmrDownload->stop();
     Tasks.fill(nullptr);
+    M3u8()->Scheduler()->ReleaseSlots();
+    SaveTasks(*M3u8()->Model(), TasksFile());
     ReleaseTaskbarList();
+}
+
+M3u8Page *TfrmMain::M3u8() const {
+    return m_ui->TabSheet3;
+}
+
+QString TfrmMain::TasksFile() const {
+    return TasksFilePath(QFileInfo(m_iniPath).absolutePath());
+}
+
+void TfrmMain::ConnectDownloadPage() {
+    M3u8WindowServices services;
+    services.setStatusText = [this](int panel, const QString &text) {
+        m_ui->StatusBar1->SetPanelText(panel, text);
+    };
+    services.showProgress = [this](unsigned percent) { ShowProgress(percent); };
+    services.showBalloon = [](const QString &title, const QString &text, int timeoutMs) {
+        ::ShowBalloon(title, text, timeoutMs);
+    };
+    services.playDoneSound = [] { NoticeDoneSound(); };
+    services.bringToFront = [this] {
+        show();
+        setWindowState(windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized));
+        raise();
+        activateWindow();
+    };
+    // Queued: the request comes from inside the scheduler's tick. Through the tray so the close
+    // is not turned into hiding the window.
+    services.closeMainWindow = [this] {
+        QMetaObject::invokeMethod(
+            this, [this] { m_tray->RequestExit(); }, Qt::QueuedConnection);
+    };
+    M3u8()->SetWindowServices(services);
+}
+
+void TfrmMain::ApplyQueueSettings() {
+    TaskScheduler *scheduler = M3u8()->Scheduler();
+    scheduler->LimitTasks = ::LimitTasks;
+    scheduler->SoundTips = ::SoundTips;
+    scheduler->BalloonHint = ::BalloonHint;
+}
+
+bool TfrmMain::FormCloseQuery() {
+    return M3u8()->Scheduler()->FormCloseQuery();
+}
+
+void TfrmMain::closeEvent(QCloseEvent *event) {
+    if (!FormCloseQuery()) {
+        event->ignore();
+        return;
+    }
+    QMainWindow::closeEvent(event);
 }
 
 void TfrmMain::showEvent(QShowEvent *event) {
@@ -216,11 +281,11 @@ SettingsPage *TfrmMain::Settings() const {
 void TfrmMain::ReadStartupSettings() {
     const SettingsValues values = ::ReadSettings(*IniFile);
     ApplySettings(values);
+    ApplyQueueSettings();
     Settings()->ShowValues(values);
     Settings()->SetSaveTarget(IniFile.get(), [this] {
-        if (!Stopped && FillNewSlots) {
-            FillNewSlots();
-        }
+        ApplyQueueSettings();
+        M3u8()->Scheduler()->SettingsSaved();
     });
     m_m3u8Url = values.m3u8Url;
     m_m3u8Out = values.m3u8Out;

@@ -9,6 +9,7 @@
 #include <memory>
 
 class IniFile;
+class M3u8Page;
 class MainWindowTray;
 class MessageService;
 class QTimer;
@@ -69,6 +70,10 @@ public:
     // Shows `percent` modulo 101 on the progress bar and the launcher entry.
     void ShowProgress(unsigned percent);
     MainWindowTray *Tray() const { return m_tray; }
+    // The download page; its scheduler owns the queue's slots and tick.
+    M3u8Page *M3u8() const;
+    // Whether the window may close: while downloads run, the first request only stops them.
+    bool FormCloseQuery();
 
 public slots:
     // A later start of the program asks for this window: show, restore, raise and activate it.
@@ -81,6 +86,7 @@ signals:
 protected:
     void showEvent(QShowEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
 
 private:
     void connectSignals();
@@ -97,6 +103,10 @@ private:
 
     SettingsPage *Settings() const;
     void ReadStartupSettings();
+    void ConnectDownloadPage();
+    // Copies the settings the scheduler reads into it.
+    void ApplyQueueSettings();
+    QString TasksFile() const;
     void WriteExitHistory();
 
     void SetCaption();
