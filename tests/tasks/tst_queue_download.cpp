@@ -47,6 +47,7 @@ private slots:
     void initTestCase();
     void three_tasks_with_limit_two_all_finish_and_leave_the_list();
     void close_while_downloading_stops_first_then_saves_rows_queued();
+    void unpreparable_work_folder_fails_the_row_instead_of_escaping();
 
 private:
     QTemporaryDir m_base;
@@ -167,6 +168,35 @@ void TestQueueDownload::close_while_downloading_stops_first_then_saves_rows_queu
     }
     for (int n = 1; n <= 3; ++n)
         QVERIFY(!QFile::exists(m_out + QStringLiteral("/stopped %1.mp4").arg(n)));
+}
+
+void TestQueueDownload::unpreparable_work_folder_fails_the_row_instead_of_escaping() {
+    // A temporary "folder" that is a plain file: no work folder can be made inside it.
+    const QString blocker = m_base.filePath(QStringLiteral("blocker"));
+    QFile file(blocker);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.close();
+    const QByteArray saved = qgetenv("TMPDIR");
+    qputenv("TMPDIR", blocker.toUtf8());
+    Rig rig(1);
+    rig.scheduler.AddM3u8Task(QStringLiteral("http://127.0.0.1:9/none/index.m3u8"),
+                              m_out + QStringLiteral("/never.mp4"), QString());
+    rig.scheduler.btnMStartTaskClick();
+    qputenv("TMPDIR", saved);
+
+    QCOMPARE(rig.model.Count(), 1);
+    QVERIFY(!rig.model.Field(0, C::ColStatus).isEmpty());
+    // The reason names the folder that could not be made.
+    QVERIFY2(rig.model.Field(0, C::ColStatus).contains(blocker),
+             qPrintable(rig.model.Field(0, C::ColStatus)));
+    QVERIFY(rig.model.Field(0, C::ColId).isEmpty());
+    QVERIFY(!rig.scheduler.AnyTaskRunning());
+    QCOMPARE(rig.host.balloons.size(), 1);
+    QCOMPARE(rig.host.balloons[0].title, QStringLiteral("任务出错"));
+    // The failed row is not retried: the next tick finds nothing to do.
+    rig.scheduler.tmrDownloadTimer();
+    QVERIFY(rig.scheduler.IsStopped());
+    QCOMPARE(rig.host.fronts, 1);
 }
 
 QTEST_GUILESS_MAIN(TestQueueDownload)
