@@ -14,6 +14,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QTableView>
@@ -107,6 +108,10 @@ void TestM3u8Window::three_tasks_with_limit_two_finish_in_the_window() {
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     TaskScheduler *scheduler = window.M3u8()->Scheduler();
     QCOMPARE(scheduler->LimitTasks, 2u);
+    QVERIFY(!scheduler->SoundTips);
+    auto *menu = window.findChild<QMenu *>(QStringLiteral("mnuM3u8"));
+    QVERIFY(menu);
+    QVERIFY(menu->actions().contains(window.M3u8()->ShutdownAction()));
 
     const QStringList paths{QStringLiteral("/clear/index.m3u8"), QStringLiteral("/aes/index.m3u8"),
                             QStringLiteral("/master.m3u8")};
