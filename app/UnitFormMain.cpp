@@ -11,6 +11,7 @@
 #include "app/notify/ProgressNotice.h"
 #include "app/notify/Taskbar.h"
 #include "app/settings/SettingsPage.h"
+#include "hls/EngineNotice.h"
 #include "resources/KorviResources.h"
 #include "support/ExternalTools.h"
 #include "support/FileUtils.h"
@@ -29,12 +30,10 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QScreen>
-#include <QTimer>
 
 namespace {
 
 const QString kContactAddress = QStringLiteral("korvi@example.com");
-constexpr int kDownloadTickMs = 2000;
 
 }  // namespace
 
@@ -56,16 +55,17 @@ TfrmMain::TfrmMain(const MainWindowSeams &seams, QWidget *parent)
       m_iniPath(seams.iniPath.isEmpty() ? IniFile::DefaultLocation() : seams.iniPath) {
     InitKorviResources();
     m_ui->setupUi(this);
-    tmrDownload = new QTimer(this);
-    tmrDownload->setObjectName(QStringLiteral("tmrDownload"));
-    tmrDownload->setInterval(kDownloadTickMs);
-    tmrDownload->setSingleShot(true);
+    // The download engine's one error box ("ffmpeg.exe 缺失!") is shown over this window.
+    SetEngineNotice([this](const QString &text, const QString &caption) {
+        m_messages->ShowError(this, caption, text);
+    });
     connectSignals();
     FormCreate();
 }
 
 TfrmMain::~TfrmMain() {
     FormDestroy();
+    SetEngineNotice({});
 }
 
 void TfrmMain::connectSignals() {
@@ -83,8 +83,6 @@ QString TfrmMain::GetFileVersionText() {
 
 void TfrmMain::FormCreate() {
     SetCaption();
-    Stopped = true;
-    ShutdownAfterDownload = false;
     InitTaskbarList();
     m_tray = new MainWindowTray(this, m_trayAvailable);
     IniFile = std::make_unique<::IniFile>(m_iniPath);
@@ -152,8 +150,6 @@ void TfrmMain::FormShow() {
 void TfrmMain::FormDestroy() {
     WriteExitHistory();
     IniFile.reset();
-    tmrDownload->stop();
-    Tasks.fill(nullptr);
     M3u8()->Scheduler()->ReleaseSlots();
     SaveTasks(*M3u8()->Model(), TasksFile());
     ReleaseTaskbarList();

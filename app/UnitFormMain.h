@@ -4,7 +4,6 @@
 
 #include <QMainWindow>
 #include <QString>
-#include <array>
 #include <functional>
 #include <memory>
 
@@ -12,9 +11,7 @@ class IniFile;
 class M3u8Page;
 class MainWindowTray;
 class MessageService;
-class QTimer;
 class SettingsPage;
-class TM3u8;
 
 namespace Ui {
 class TfrmMain;
@@ -34,7 +31,6 @@ QString PickWindowFontFamily(const std::function<bool(const QString &)> &isInsta
 class TfrmMain : public QMainWindow {
     Q_OBJECT
 public:
-    static constexpr int kTaskSlots = 5;
     static constexpr int kPageCount = 4;
     static constexpr int kM3u8Page = 2;
 
@@ -51,21 +47,11 @@ public:
     // Shows page `index` modulo the page count and runs the page-change handler once.
     void SelectPage(int index);
 
-    // Download slots 1 to 5, each empty or holding one reusable download object.
-    std::array<TM3u8 *, kTaskSlots> Tasks{};
-    // The scheduler is idle.
-    bool Stopped = true;
-    bool ShutdownAfterDownload = false;
     // The user's temporary folder, without trailing separator.
     QString AppTempDir;
     QString FFmpegPath;
-    // One-shot scheduling tick, 2000 ms, not running at start.
-    QTimer *tmrDownload = nullptr;
     // The settings file, open for the window's whole life.
     std::unique_ptr<::IniFile> IniFile;
-    // Run by a settings save while downloads are active, so a raised task limit fills the new
-    // slots at once; set by the scheduler.
-    std::function<void()> FillNewSlots;
 
     // Shows `percent` modulo 101 on the progress bar and the launcher entry.
     void ShowProgress(unsigned percent);

@@ -4,10 +4,13 @@
 #include "app/FieldLabels.h"
 #include "app/PanelStatusBar.h"
 #include "app/UnitFormMain.h"
+#include "hls/EngineNotice.h"
 #include "resources/KorviResources.h"
 #include "support/ExternalTools.h"
 #include "support/FileUtils.h"
 #include "support/ProcessUtils.h"
+#include "tasks/page/M3u8Page.h"
+#include "tasks/queue/TaskScheduler.h"
 
 #include <QAbstractItemView>
 #include <QComboBox>
@@ -488,11 +491,11 @@ private slots:
     void start_up_fields() {
         RecordingMessages messages;
         TfrmMain w(QuietSeams(messages));
-        QVERIFY(w.Stopped);
-        QVERIFY(!w.ShutdownAfterDownload);
-        QCOMPARE(w.Tasks.size(), size_t(5));
-        for (TM3u8 *slot : w.Tasks) {
-            QCOMPARE(slot, nullptr);
+        const TaskScheduler *scheduler = w.M3u8()->Scheduler();
+        QVERIFY(scheduler->IsStopped());
+        QVERIFY(!scheduler->ShutdownAfterDownload);
+        for (int slot = 1; slot <= TaskScheduler::SlotCount; ++slot) {
+            QCOMPARE(scheduler->Slot(slot), nullptr);
         }
         QCOMPARE(w.AppTempDir, GetTempDir());
         QVERIFY(!w.AppTempDir.endsWith(QLatin1Char('/')));
@@ -502,12 +505,28 @@ private slots:
     void download_tick_is_a_stopped_2000_ms_one_shot() {
         RecordingMessages messages;
         TfrmMain w(QuietSeams(messages));
-        auto *timer = w.findChild<QTimer *>(QStringLiteral("tmrDownload"));
+        auto *timer = w.M3u8()->Scheduler()->findChild<QTimer *>(QStringLiteral("tmrDownload"));
         QVERIFY(timer);
-        QCOMPARE(timer, w.tmrDownload);
         QCOMPARE(timer->interval(), 2000);
         QVERIFY(timer->isSingleShot());
         QVERIFY(!timer->isActive());
+    }
+
+    void engine_error_box_is_shown_over_the_window_while_it_lives() {
+        RecordingMessages messages;
+        {
+            TfrmMain w(QuietSeams(messages));
+            const int before = messages.boxes.size();
+            ShowEngineError(QStringLiteral("ffmpeg.exe 缺失!"), QStringLiteral("错误"));
+            QCOMPARE(messages.boxes.size(), before + 1);
+            QCOMPARE(messages.boxes.last().kind, QStringLiteral("error"));
+            QCOMPARE(messages.boxes.last().caption, QStringLiteral("错误"));
+            QCOMPARE(messages.boxes.last().text, QStringLiteral("ffmpeg.exe 缺失!"));
+        }
+        // A closed window no longer receives the engine's box.
+        const int after = messages.boxes.size();
+        ShowEngineError(QStringLiteral("x"), QStringLiteral("y"));
+        QCOMPARE(messages.boxes.size(), after);
     }
 
     void open_temp_folder_opens_the_temporary_folder() {
