@@ -43,6 +43,16 @@ void LetEventsRun() {
 }
 
 // Resolves a playlist line against the playlist's address.
+// Fetches the first URI line of a playlist into `probe` and tells whether it is itself a
+// playlist (a master's variant); the probe file is gone afterwards either way.
+bool ProbeIsPlaylist(const QString &url, const QString &probe, const QString &headers) {
+    if (!DownloadFile(url, probe))
+        Aria2DownloadFile(url, probe, headers);
+    const bool isPlaylist = IsM3u8File(probe);
+    QFile::remove(probe);
+    return isPlaylist;
+}
+
 QString Absolute(const QString &line, const QString &root, const QString &dir) {
     if (IsUrl(line))
         return line;
@@ -280,11 +290,7 @@ bool TM3u8::AnalyseM3u8(QString url, const QString &headers) {
                 if (n == 1) {
                     const QString probe =
                         TempDir + QLatin1Char('/') + Crc32Hex(line) + QLatin1String(".m3u8");
-                    if (!DownloadFile(line, probe))
-                        Aria2DownloadFile(line, probe, Headers);
-                    const bool isPlaylist = IsM3u8File(probe);
-                    QFile::remove(probe);
-                    if (isPlaylist) {
+                    if (ProbeIsPlaylist(line, probe, Headers)) {
                         url = line;
                         nested = true;
                         break;
@@ -586,11 +592,7 @@ bool TM3u8::SaveFullUrlM3u8(const QString &url, const QString &outFile, const QS
                 if (n == 1) {
                     const QString probe = tempDir + QLatin1Char('/') + Crc32Hex(line + outFile) +
                                           QLatin1String(".ts");
-                    if (!DownloadFile(line, probe))
-                        Aria2DownloadFile(line, probe, headers);
-                    const bool isPlaylist = IsM3u8File(probe);
-                    QFile::remove(probe);
-                    if (isPlaylist) {
+                    if (ProbeIsPlaylist(line, probe, headers)) {
                         current = line;
                         nested = true;
                         break;
