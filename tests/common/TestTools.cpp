@@ -34,4 +34,16 @@ bool RunTool(const QString &program, const QStringList &args, int timeoutMs) {
     return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
 }
 
+void IsolateEnvironment(const QString &base) {
+    QDir().mkpath(base + "/tmp");
+    QDir().mkpath(base + "/home/.local/share");
+    qputenv("TMPDIR", (base + "/tmp").toUtf8());
+    qputenv("HOME", (base + "/home").toUtf8());
+    qunsetenv("XDG_DATA_HOME");
+    for (const char *name : {"http_proxy", "https_proxy", "ftp_proxy", "all_proxy", "HTTP_PROXY",
+                             "HTTPS_PROXY", "FTP_PROXY", "ALL_PROXY"})
+        qunsetenv(name);
+    qputenv("no_proxy", "*");
+}
+
 }  // namespace TestTools

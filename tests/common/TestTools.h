@@ -13,5 +13,9 @@ bool WriteFile(const QString &path, const QByteArray &data);  // creates the par
 // True when the program started, ended within timeoutMs and exited with code 0. Standard
 // output is dropped, standard error goes to the test's own. Killed when it overruns.
 bool RunTool(const QString &program, const QStringList &args, int timeoutMs = 60000);
+// Points TMPDIR and HOME into `base` (call it before the first use of the temporary folder),
+// prepares the trash's parent folder and drops proxy variables, so work folders, the trash and
+// every request stay inside the test's own folder and the loopback.
+void IsolateEnvironment(const QString &base);
 
 }  // namespace TestTools

@@ -10,18 +10,6 @@
 
 namespace EngineFixture {
 
-void IsolateEnvironment(const QString &base) {
-    QDir().mkpath(base + "/tmp");
-    QDir().mkpath(base + "/home");
-    qputenv("TMPDIR", (base + "/tmp").toUtf8());
-    qputenv("HOME", (base + "/home").toUtf8());
-    qunsetenv("XDG_DATA_HOME");
-    for (const char *name : {"http_proxy", "https_proxy", "ftp_proxy", "all_proxy", "HTTP_PROXY",
-                             "HTTPS_PROXY", "FTP_PROXY", "ALL_PROXY"})
-        qunsetenv(name);
-    qputenv("no_proxy", "*");
-}
-
 bool CopyTree(const QString &from, const QString &to) {
     if (!QDir().mkpath(to))
         return false;

@@ -7,13 +7,13 @@
 #include <QString>
 #include <QStringList>
 
+#include "TestTools.h"
+
 class TM3u8;
 
 namespace EngineFixture {
 
-// Points TMPDIR and HOME into `base` (before the engine's first use of the temporary folder)
-// and drops proxy variables, so nothing leaves the test's folder or the loopback.
-void IsolateEnvironment(const QString &base);
+using TestTools::IsolateEnvironment;
 // Copies a folder tree; false on any failure.
 bool CopyTree(const QString &from, const QString &to);
 // Writes a file, creating its folder; false on failure.

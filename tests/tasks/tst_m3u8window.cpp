@@ -4,6 +4,7 @@
 #include "HlsTestServer.h"
 #include "MediaProbe.h"
 #include "TestStreams.h"
+#include "TestTools.h"
 
 #include "app/MessageService.h"
 #include "app/UnitFormMain.h"
@@ -62,15 +63,7 @@ private:
 
 void TestM3u8Window::initTestCase() {
     QVERIFY(m_base.isValid());
-    QDir().mkpath(m_base.filePath("tmp"));
-    QDir().mkpath(m_base.filePath("home/.local/share"));
-    qputenv("TMPDIR", m_base.filePath("tmp").toUtf8());
-    qputenv("HOME", m_base.filePath("home").toUtf8());
-    qunsetenv("XDG_DATA_HOME");
-    for (const char *name : {"http_proxy", "https_proxy", "ftp_proxy", "all_proxy", "HTTP_PROXY",
-                             "HTTPS_PROXY", "FTP_PROXY", "ALL_PROXY"})
-        qunsetenv(name);
-    qputenv("no_proxy", "*");
+    TestTools::IsolateEnvironment(m_base.path());
     if (QStandardPaths::findExecutable("aria2c").isEmpty() ||
         QStandardPaths::findExecutable("ffmpeg").isEmpty() ||
         QStandardPaths::findExecutable("ffprobe").isEmpty())

@@ -7,6 +7,7 @@
 #include "HlsTestServer.h"
 #include "MediaProbe.h"
 #include "TestStreams.h"
+#include "TestTools.h"
 
 #include "tasks/queue/TM3u8Task.h"
 #include "tasks/queue/TaskListModel.h"
@@ -57,15 +58,7 @@ private:
 void TestQueueDownload::initTestCase() {
     QVERIFY(m_base.isValid());
     // Work folders, the trash and any proxy stay inside this test's own folder and the loopback.
-    QDir().mkpath(m_base.filePath("tmp"));
-    QDir().mkpath(m_base.filePath("home/.local/share"));
-    qputenv("TMPDIR", m_base.filePath("tmp").toUtf8());
-    qputenv("HOME", m_base.filePath("home").toUtf8());
-    qunsetenv("XDG_DATA_HOME");
-    for (const char *name : {"http_proxy", "https_proxy", "ftp_proxy", "all_proxy", "HTTP_PROXY",
-                             "HTTPS_PROXY", "FTP_PROXY", "ALL_PROXY"})
-        qunsetenv(name);
-    qputenv("no_proxy", "*");
+    TestTools::IsolateEnvironment(m_base.path());
     m_out = m_base.filePath("out");
     QVERIFY(QDir().mkpath(m_out));
 
