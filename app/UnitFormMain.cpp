@@ -11,6 +11,7 @@
 #include "app/notify/ProgressNotice.h"
 #include "app/notify/Taskbar.h"
 #include "app/settings/SettingsPage.h"
+#include "batch/DropRouter.h"
 #include "hls/EngineNotice.h"
 #include "resources/KorviResources.h"
 #include "support/ExternalTools.h"
@@ -99,12 +100,18 @@ void TfrmMain::FormCreate() {
     ApplyFieldLabelColours(this);
     CentreOnScreen();
     PlaceProgressBar();
+    InstallDropRouting();
     // Loaded while the scheduler is idle: nothing starts before the start button.
     LoadTasks(*M3u8()->Scheduler(), TasksFile());
     CheckComponents();
     if (m_lastRunVersion != GetFileVersionText()) {
         CheckSystemVersion();
     }
+}
+
+void TfrmMain::InstallDropRouting() {
+    m_dropRouter = new DropRouter(this);
+    m_dropRouter->Install();
 }
 
 void TfrmMain::SetCaption() {

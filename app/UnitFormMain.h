@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 
+class DropRouter;
 class IniFile;
 class M3u8Page;
 class MainWindowTray;
@@ -56,6 +57,8 @@ public:
     // Shows `percent` modulo 101 on the progress bar and the launcher entry.
     void ShowProgress(unsigned percent);
     MainWindowTray *Tray() const { return m_tray; }
+    // The window-wide drop hook; each page registers its drop targets with it.
+    DropRouter *Drops() const { return m_dropRouter; }
     // The download page; its scheduler owns the queue's slots and tick.
     M3u8Page *M3u8() const;
     // Whether the window may close: while downloads run, the first request only stops them.
@@ -95,6 +98,8 @@ private:
     QString TasksFile() const;
     void WriteExitHistory();
 
+    // The application-wide hook that hands dropped files to the page under the drop.
+    void InstallDropRouting();
     void SetCaption();
     void SetWindowFont();
     void CentreOnScreen();
@@ -111,4 +116,5 @@ private:
     std::function<bool()> m_trayAvailable;
     QString m_iniPath;
     MainWindowTray *m_tray = nullptr;
+    DropRouter *m_dropRouter = nullptr;
 };
