@@ -348,8 +348,16 @@ void TestTaskFailures::merge_arguments_keep_quotes_and_blanks_whole() {
     QCOMPARE(events.finished, 1);
     const QStringList argv = QString::fromUtf8(ReadAll(m_base.filePath("ffmpeg-argv.txt")))
                                  .split('\n', Qt::SkipEmptyParts);
-    const QStringList expected{"-allowed_extensions",     "ALL", "-y",   "-i",
-                               m_workDir + "/index.m3u8", "-c",  "copy", out};
+    const QStringList expected{"-protocol_whitelist",
+                               "file,crypto",
+                               "-allowed_extensions",
+                               "ALL",
+                               "-y",
+                               "-i",
+                               m_workDir + "/index.m3u8",
+                               "-c",
+                               "copy",
+                               out};
     QCOMPARE(argv, expected);
     QCOMPARE(ReadAll(out), QByteArray("merged"));
 }
