@@ -3,6 +3,8 @@
 #include "app/config/IniFile.h"
 #include "hls/M3u8Helpers.h"
 
+#include <QUrl>
+
 bool SoundTips = true;
 bool BalloonHint = true;
 unsigned LimitTasks = 1;
@@ -114,7 +116,10 @@ QString BuildProxyString(const QString &proxyType, const QString &host, const QS
         return QString();
     }
     if (!u.isEmpty() && !pw.isEmpty()) {
-        return type + "://" + u + ":" + pw + "@" + h + ":" + p;
+        // "@", ":" and "/" inside the credentials would otherwise end them early.
+        const QString user = QString::fromUtf8(QUrl::toPercentEncoding(u));
+        const QString pass = QString::fromUtf8(QUrl::toPercentEncoding(pw));
+        return type + "://" + user + ":" + pass + "@" + h + ":" + p;
     }
     return type + "://" + h + ":" + p;
 }
