@@ -4,6 +4,7 @@
 //   source.mp4                  what the streams were cut from (H.264 + AAC, no B-frames)
 //   clear/index.m3u8, segN.ts   plain media playlist, relative segment names
 //   aes/index.m3u8, segN.ts     AES-128, key line URI="/keys/aes.key"
+//   live/index.m3u8             clear/'s segments without #EXT-X-ENDLIST (a live snapshot)
 //   aes2/index.m3u8, segN.ts    the same cut under keys/aes2.key and its own IV
 //   rotate/index.m3u8           key rotation: ../aes/seg0-2.ts under /keys/aes.key, then
 //                               ../aes2/seg3-5.ts under ../keys/aes2.key

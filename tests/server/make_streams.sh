@@ -51,10 +51,14 @@ if [ "$big" = "--big" ]; then
     exit 0
 fi
 
-rm -rf clear aes aes2 rotate keys v1 v2 mixed master.m3u8 .complete
+rm -rf clear live aes aes2 rotate keys v1 v2 mixed master.m3u8 .complete
 encode source.mp4 6 320x180 25 25
 
 segment source.mp4 clear 1
+# A live playlist's snapshot: the same segments, no end-list tag and no playlist type.
+mkdir -p live
+grep -v -e '^#EXT-X-ENDLIST' -e '^#EXT-X-PLAYLIST-TYPE' clear/index.m3u8 |
+    sed 's#^seg#../clear/seg#' >live/index.m3u8
 
 mkdir -p keys
 printf '\x00\x01\x02\x03\x04\x05\x06\x07\x08\x09\x0a\x0b\x0c\x0d\x0e\x0f' >keys/aes.key
@@ -106,7 +110,7 @@ awk '
     { print }
 ' clear/index.m3u8 >mixed/index.m3u8
 
-for d in clear aes aes2 rotate v1 v2 mixed; do
+for d in clear live aes aes2 rotate v1 v2 mixed; do
     n=$(grep -c -v '^#' "$d/index.m3u8")
     if [ "$n" -ne 6 ]; then
         echo "make_streams: $d/ has $n segments, expected 6" >&2
