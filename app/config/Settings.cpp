@@ -116,9 +116,11 @@ QString BuildProxyString(const QString &proxyType, const QString &host, const QS
         return QString();
     }
     if (!u.isEmpty() && !pw.isEmpty()) {
-        // "@", ":" and "/" inside the credentials would otherwise end them early.
-        const QString user = QString::fromUtf8(QUrl::toPercentEncoding(u));
-        const QString pass = QString::fromUtf8(QUrl::toPercentEncoding(pw));
+        // "@", ":" and "/" inside the credentials would otherwise end them early; the
+        // sub-delimiters may stand in user information as they are.
+        const QByteArray keep("!$&'()*+,;=");
+        const QString user = QString::fromUtf8(QUrl::toPercentEncoding(u, keep));
+        const QString pass = QString::fromUtf8(QUrl::toPercentEncoding(pw, keep));
         return type + "://" + user + ":" + pass + "@" + h + ":" + p;
     }
     return type + "://" + h + ":" + p;
