@@ -200,7 +200,7 @@ int main(int argc, char *argv[]) {
     };
     task.TaskId = 1;
     task.OnProgress = [&](int, const QString &, float percent, const QString &status) {
-        printer.Show(status, percent, task.FinishedCount, int(task.Segments.size()));
+        printer.Show(status, percent, task.SegmentsPresent(), int(task.Segments.size()));
     };
     task.OnError = [&](int, const QString &message) {
         printer.Finish();

@@ -3,6 +3,7 @@
 // TM3u8Class).
 
 #include <QString>
+#include <QStringList>
 
 // Proxy switch and address for aria2c; the settings page writes them.
 extern bool ProxyEnabled;
@@ -24,6 +25,40 @@ QString ReplaceKeyUri(const QString &line, const QString &uri);
 // A "#EXT-X-KEY:" line that names a key: a terminated, non-empty URI and a METHOD other than
 // NONE. Other key lines leave the key alone and stay as they are.
 bool IsKeyLine(const QString &line);
+
+// A playlist line resolved against the playlist's address: an absolute address stays, "//host/x"
+// takes the playlist's scheme, "/x" its root (GetUrlRoot), anything else its folder (GetUrlDir).
+QString ResolveUrl(const QString &line, const QString &playlistUrl);
+
+// Tag lines of the local playlist, which the merge reads with local files allowed: it may name
+// only files of the work folder. True when the line carries a URI attribute (any letter case).
+bool HasUriAttribute(const QString &line);
+// The line without its URI attribute (and the comma that joined it).
+QString RemoveUriAttribute(const QString &line);
+// What a tag line that is not a key line (IsKeyLine) becomes in the local playlist: a key line
+// without a key loses its URI attribute (it still switches encryption off); any other tag
+// carrying a URI (init sections, renditions, parts, hints) is dropped, returned as a null
+// string; every other line stays.
+QString LocalTagLine(const QString &line);
+// Ends the lines with "#EXT-X-ENDLIST" unless they hold it: the downloaded segments are a
+// finished snapshot even of a live playlist, and ffmpeg would otherwise wait for it to grow.
+void EnsureEndList(QStringList &lines);
+// Local file of the task's n-th distinct key (0-based): "key.key", "key2.key", "key3.key", ...
+QString KeyFileName(int index);
+
+// What the content of a downloaded segment says about its completeness.
+enum class SegmentContent {
+    Whole,      // a complete MPEG-TS or MP4 (fMP4) segment
+    Broken,     // cut short or not what its format promises
+    NotJudged,  // neither format: only aria2c's word counts
+};
+// MPEG-TS: after any leading ID3 tags, a size that is a multiple of 188 with every packet
+// starting with 0x47. MP4: top-level boxes whose sizes add up to the file size. An empty or
+// unreadable file is Broken.
+SegmentContent CheckSegmentContent(const QString &file);
+// Output names ("out=" options) of the downloads an aria2c session file lists as unfinished;
+// empty when the file is missing.
+QStringList UnfinishedInSession(const QString &sessionFile);
 
 // The form in which an address may reach aria2c or libcurl: it begins with http://, https://,
 // ftp:// or ftps:// (any case) and holds no control character; blanks are percent-encoded.
@@ -50,6 +85,8 @@ QString BuildHeaderOptions(const QString &text);
 QString Aria2CommonOptions(const QString &headers);
 QString Aria2FetchParamLine(const QString &url, const QString &dir, const QString &name,
                             const QString &headers);
-QString Aria2ListParamLine(const QString &listFile, const QString &workDir, const QString &headers);
+// The session file receives the downloads that aria2c did not finish.
+QString Aria2ListParamLine(const QString &listFile, const QString &workDir, const QString &headers,
+                           const QString &sessionFile);
 QString MergeParamLine(const QString &indexFile, const QString &ffmpegParams,
                        const QString &outFile);

@@ -10,6 +10,8 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -22,6 +24,7 @@
 namespace {
 
 quint32 g_stallLimitMs = 300000;
+quint32 g_mergeStallLimitMs = 60000;
 
 const QString kAnalysing = QStringLiteral("分析中");
 const QString kDownloading = QStringLiteral("下载中");
@@ -35,14 +38,12 @@ const QString kAria2StartFailed = QStringLiteral("Aria2启动失败");
 const QString kFFmpegMissing = QStringLiteral("ffmpeg程序缺失");
 const QString kFFmpegStartFailed = QStringLiteral("ffmpeg启动失败");
 const QString kMergeFailed = QStringLiteral("合并失败");
-const QString kKeyFileName = QStringLiteral("key.key");
 
 void LetEventsRun() {
     if (QCoreApplication::instance())
         QCoreApplication::processEvents();
 }
 
-// Resolves a playlist line against the playlist's address.
 // Fetches the first URI line of a playlist into `probe` and tells whether it is itself a
 // playlist (a master's variant); the probe file is gone afterwards either way.
 bool ProbeIsPlaylist(const QString &url, const QString &probe, const QString &headers) {
@@ -53,10 +54,9 @@ bool ProbeIsPlaylist(const QString &url, const QString &probe, const QString &he
     return isPlaylist;
 }
 
-QString Absolute(const QString &line, const QString &root, const QString &dir) {
-    if (IsUrl(line))
-        return line;
-    return line.startsWith(QLatin1Char('/')) ? root + line : dir + line;
+// Lines marked for removal (null strings) leave the local playlist.
+void DropRemovedLines(QStringList &lines) {
+    lines.removeIf([](const QString &line) { return line.isNull(); });
 }
 
 int DecimalDigits(int value) {
@@ -115,6 +115,14 @@ quint32 TM3u8::StallLimitMs() {
     return g_stallLimitMs;
 }
 
+void TM3u8::SetMergeStallLimitMs(quint32 ms) {
+    g_mergeStallLimitMs = ms;
+}
+
+quint32 TM3u8::MergeStallLimitMs() {
+    return g_mergeStallLimitMs;
+}
+
 quint32 TM3u8::TickCount() {
     using namespace std::chrono;
     return quint32(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
@@ -127,10 +135,13 @@ void TM3u8::Reset() {
     FinishedCount = 0;
     Percent = 0;
     Aria2Runs = 0;
+    m_presentCount = 0;
+    m_endingAria2 = false;
     Timer.SetEnabled(false);
     Url.clear();
     Headers.clear();
     KeyUrl.clear();
+    KeyUrls.clear();
     OutFile.clear();
     WorkId.clear();
     WorkDir.clear();
@@ -202,8 +213,9 @@ void TM3u8::ReleaseAria2Process() {
         return;
     QProcess *process = Aria2Process;
     Aria2Process = nullptr;
-    EndProcess(process);
-    delete process;
+    m_endingAria2 = false;
+    // Never a blocking wait: the window would freeze while aria2c takes its time to go.
+    EndProcessLater(process, EndGraceMs);
 }
 
 void TM3u8::FailureCleanUp() {
@@ -236,6 +248,15 @@ void TM3u8::AddSegment(const QString &url, int n, int width) {
     Segments.push_back(segment);
 }
 
+int TM3u8::AddKey(const QString &url) {
+    int index = int(KeyUrls.indexOf(url));
+    if (index < 0) {
+        index = int(KeyUrls.size());
+        KeyUrls << url;
+    }
+    return index;
+}
+
 bool TM3u8::AnalyseM3u8(QString url, const QString &headers) {
     if (url.isEmpty())
         return false;
@@ -245,6 +266,7 @@ bool TM3u8::AnalyseM3u8(QString url, const QString &headers) {
     for (;;) {
         ClearSegments();
         KeyUrl.clear();
+        KeyUrls.clear();
         int n = 0;
 
         if (!IsUrl(url)) {
@@ -269,8 +291,6 @@ bool TM3u8::AnalyseM3u8(QString url, const QString &headers) {
             return false;
         }
 
-        const QString root = GetUrlRoot(url);
-        const QString dir = GetUrlDir(url);
         QStringList lines;
         if (LoadTextFile(IndexFile, lines, true) == 0) {
             FailureCleanUp();
@@ -284,7 +304,7 @@ bool TM3u8::AnalyseM3u8(QString url, const QString &headers) {
             QString line = lines.at(i).trimmed();
             lines[i] = line;
             if (!line.startsWith(QLatin1Char('#'))) {
-                line = Absolute(line, root, dir);
+                line = ResolveUrl(line, url);
                 lines[i] = line;
                 ++n;
                 if (n == 1) {
@@ -299,8 +319,10 @@ bool TM3u8::AnalyseM3u8(QString url, const QString &headers) {
                 AddSegment(line, n, width);
                 lines[i] = Segments.back().LocalName;
             } else if (IsKeyLine(line)) {
-                KeyUrl = Absolute(GetKeyUri(line), root, dir);
-                lines[i] = ReplaceKeyUri(line, kKeyFileName);
+                KeyUrl = ResolveUrl(GetKeyUri(line), url);
+                lines[i] = ReplaceKeyUri(line, KeyFileName(AddKey(KeyUrl)));
+            } else {
+                lines[i] = LocalTagLine(line);
             }
             LetEventsRun();
         }
@@ -313,6 +335,8 @@ bool TM3u8::AnalyseM3u8(QString url, const QString &headers) {
             }
             continue;
         }
+        DropRemovedLines(lines);
+        EnsureEndList(lines);
         if (n > 0 && SaveTextFile(lines, IndexFile))
             return true;
         FailureCleanUp();
@@ -333,15 +357,27 @@ bool TM3u8::AnalyseLocalM3u8(const QString &path) {
     for (int i = 0; i < lines.size(); ++i) {
         const QString line = lines.at(i).trimmed();
         lines[i] = line;
-        if (!line.startsWith(QLatin1Char('#')) && IsUrl(line)) {
-            ++n;
-            AddSegment(line, n, width);
-            lines[i] = Segments.back().LocalName;
+        if (!line.startsWith(QLatin1Char('#'))) {
+            if (IsUrl(line)) {
+                ++n;
+                AddSegment(line, n, width);
+                lines[i] = Segments.back().LocalName;
+            } else {
+                // A relative line would make the merge read a file outside the work folder;
+                // its duration goes with it.
+                lines[i] = QString();
+                if (i > 0 && lines.at(i - 1).left(8).toUpper() == QLatin1String("#EXTINF:"))
+                    lines[i - 1] = QString();
+            }
         } else if (IsKeyLine(line)) {
             KeyUrl = GetKeyUri(line);
-            lines[i] = ReplaceKeyUri(line, kKeyFileName);
+            lines[i] = ReplaceKeyUri(line, KeyFileName(AddKey(KeyUrl)));
+        } else {
+            lines[i] = LocalTagLine(line);
         }
     }
+    DropRemovedLines(lines);
+    EnsureEndList(lines);
     if (n > 0 && SaveTextFile(lines, IndexFile))
         return true;
     FailureCleanUp();
@@ -349,10 +385,13 @@ bool TM3u8::AnalyseLocalM3u8(const QString &path) {
     return false;
 }
 
-bool TM3u8::StartAria2() {
-    if (!KeyUrl.isEmpty()) {
-        const QString keyFile = WorkDir + QLatin1Char('/') + kKeyFileName;
-        if (!Aria2DownloadFile(KeyUrl, keyFile, Headers)) {
+// Each distinct key once, into its own file; a key that is not 16 bytes long cannot decrypt.
+bool TM3u8::FetchKeys(bool withAria2) {
+    for (int i = 0; i < KeyUrls.size(); ++i) {
+        const QString keyFile = WorkDir + QLatin1Char('/') + KeyFileName(i);
+        const bool fetched = withAria2 ? Aria2DownloadFile(KeyUrls.at(i), keyFile, Headers)
+                                       : DownloadFile(KeyUrls.at(i), keyFile);
+        if (!fetched) {
             FailureCleanUp();
             ReportError(kKeyFailed);
             return false;
@@ -363,6 +402,12 @@ bool TM3u8::StartAria2() {
             return false;
         }
     }
+    return true;
+}
+
+bool TM3u8::StartAria2() {
+    if (!FetchKeys(true))
+        return false;
     Aria2Runs = 0;
     RunAria2();
     if (Aria2Process)
@@ -396,10 +441,11 @@ void TM3u8::RunAria2() {
         ReportError(Segments.empty() ? kNoTsList : kTsFailed);
         return;
     }
-    const QString params = Aria2ListParamLine(ListFile, WorkDir, Headers);
+    SessionFile = WorkDir + QLatin1Char('/') + WorkId + QLatin1String(".session");
+    QFile::remove(SessionFile);
+    const QString params = Aria2ListParamLine(ListFile, WorkDir, Headers, SessionFile);
     ReleaseAria2Process();
-    Aria2Process =
-        RunProcessHandle(Aria2Path, params, kShowHidden, false, QFileInfo(OutFile).absolutePath());
+    Aria2Process = RunProcessHandle(Aria2Path, params, kShowHidden, false, WorkDir);
     if (Aria2Process) {
         WatchAria2Process();
         Timer.SetEnabled(true);
@@ -427,13 +473,76 @@ void TM3u8::TimerTimer() {
         CheckProgress();
 }
 
+// Asks the running aria2c to end and has it killed if it does not; the poll goes on until the
+// process has gone, so nothing is judged or deleted while aria2c may still write.
+void TM3u8::EndAria2Run() {
+    if (m_endingAria2 || !Aria2Process || Aria2Process->state() == QProcess::NotRunning)
+        return;
+    m_endingAria2 = true;
+    QPointer<QProcess> process(Aria2Process);
+    QTimer::singleShot(EndGraceMs, &m_context, [process] {
+        if (process && process->state() != QProcess::NotRunning)
+            process->kill();
+    });
+    Aria2Process->terminate();
+}
+
+int TM3u8::CountPresentSegments() const {
+    int present = 0;
+    for (const SegmentRec &segment : Segments) {
+        // aria2c creates the file a moment before its control file, so an empty file without
+        // a control file is still in progress.
+        const QString file = WorkDir + QLatin1Char('/') + segment.LocalName;
+        if (segment.Done ||
+            (FileSizeByName(file) >= 1 && !QFileInfo::exists(file + QLatin1String(".aria2"))))
+            ++present;
+    }
+    return present;
+}
+
+// Done means aria2c finished the segment: the run has ended, aria2c did not list it as
+// unfinished, no control file is left, and its content is whole as far as its format tells.
+bool TM3u8::SegmentIsDone(const SegmentRec &segment, const QStringList &unfinished) const {
+    const QString file = WorkDir + QLatin1Char('/') + segment.LocalName;
+    if (unfinished.contains(segment.LocalName) ||
+        QFileInfo::exists(file + QLatin1String(".aria2")) || FileSizeByName(file) < 1)
+        return false;
+    return CheckSegmentContent(file) != SegmentContent::Broken;
+}
+
+// After a run: marks what is done and deletes every partial file, so the next run fetches
+// those segments afresh instead of continuing a file that only looks complete.
+void TM3u8::SettleAria2Run() {
+    const QStringList unfinished = UnfinishedInSession(SessionFile);
+    int done = 0;
+    for (SegmentRec &segment : Segments) {
+        if (!segment.Done)
+            segment.Done = SegmentIsDone(segment, unfinished);
+        if (segment.Done) {
+            ++done;
+            continue;
+        }
+        const QString file = WorkDir + QLatin1Char('/') + segment.LocalName;
+        QFile::remove(file);
+        QFile::remove(file + QLatin1String(".aria2"));
+    }
+    FinishedCount = done;
+    m_presentCount = done;
+}
+
 void TM3u8::CheckProgress() {
     if (Segments.empty()) {
         FailureCleanUp();
         ReportError(kNoTsList);
         return;
     }
+    const bool runEnded = !Aria2Process || Aria2Process->state() == QProcess::NotRunning;
     if (StopRequested) {
+        if (!runEnded) {
+            EndAria2Run();
+            Timer.SetEnabled(true);
+            return;
+        }
         ClearSegments();
         ReleaseAria2Process();
         DeleteWorkDir();
@@ -442,59 +551,41 @@ void TM3u8::CheckProgress() {
         return;
     }
 
-    int a = FinishedCount;
-    for (auto it = Segments.rbegin(); it != Segments.rend(); ++it) {
-        if (it->Done)
-            continue;
-        // aria2c creates the file a moment before its control file, so an empty file without
-        // a control file is still in progress.
-        const QString file = WorkDir + QLatin1Char('/') + it->LocalName;
-        if (FileSizeByName(file) >= 1 && !QFileInfo::exists(file + QLatin1String(".aria2"))) {
-            it->Done = true;
-            ++a;
-        }
-    }
-
-    if (a == FinishedCount) {
-        if (quint32(TickCount() - LastProgressTick) > g_stallLimitMs)
-            EndProcess(Aria2Process);
-        const bool ended = !Aria2Process || Aria2Process->state() == QProcess::NotRunning ||
-                           Aria2Process->waitForFinished(100);
-        if (ended) {
-            if (Aria2Runs < quint32(DownloadRetries)) {
-                RunAria2();
-                if (!Aria2Process)
-                    return;
-            } else {
-                FailureCleanUp();
-                ReportError(kTsFailed);
-                return;
-            }
-        }
-    } else {
+    const int present = CountPresentSegments();
+    if (present > m_presentCount) {
         LastProgressTick = TickCount();
-        FinishedCount = a;
-        Percent = float(a) * 100.0f / float(Segments.size());
+        m_presentCount = present;
+        Percent = float(present) * 100.0f / float(Segments.size());
         ReportProgress(Percent, kDownloading);
         if (!Running)
             return;  // the owner ended the task from within the event
+    } else if (!runEnded && quint32(TickCount() - LastProgressTick) > g_stallLimitMs) {
+        EndAria2Run();
     }
 
-    if (FinishedCount == int(Segments.size())) {
-        Merging = true;
-        Merge();
-    } else {
-        Timer.SetEnabled(true);
+    if (runEnded) {
+        SettleAria2Run();
+        if (FinishedCount == int(Segments.size())) {
+            Merging = true;
+            Merge();
+            return;
+        }
+        if (Aria2Runs >= quint32(DownloadRetries)) {
+            FailureCleanUp();
+            ReportError(kTsFailed);
+            return;
+        }
+        RunAria2();
+        if (!Aria2Process)
+            return;
     }
+    Timer.SetEnabled(true);
 }
 
 bool TM3u8::DownloadSegmentsDirect() {
     FinishedCount = 0;
-    if (!KeyUrl.isEmpty() && !DownloadFile(KeyUrl, WorkDir + QLatin1Char('/') + kKeyFileName)) {
-        FailureCleanUp();
-        ReportError(kKeyFailed);
+    if (!FetchKeys(false))
         return false;
-    }
     if (Segments.empty()) {
         FailureCleanUp();
         ReportError(kNoTsList);
@@ -514,6 +605,7 @@ bool TM3u8::DownloadSegmentsDirect() {
             return false;
         }
         ++FinishedCount;
+        m_presentCount = FinishedCount;
         Percent = float(FinishedCount) * 100.0f / float(Segments.size());
         ReportProgress(Percent, kDownloading);
         LetEventsRun();
@@ -534,9 +626,9 @@ bool TM3u8::Merge() {
     ReportProgress(90.0f, kMerging);
 
     const FileSnapshot before = FileSnapshot::Of(OutFile);
-    QProcess *process = RunProcessHandle(ffmpeg, params, kShowHidden, true, WorkDir);
+    QProcess *process = RunProcessHandle(ffmpeg, params, kShowHidden, false, WorkDir);
     const bool started = process != nullptr;
-    delete process;
+    const bool exitedWell = started && WaitForMerge(process);
 
     ClearSegments();
     ReleaseAria2Process();
@@ -548,13 +640,68 @@ bool TM3u8::Merge() {
         return false;
     }
     const FileSnapshot after = FileSnapshot::Of(OutFile);
-    if (after.exists && after.size >= 1 && (!before.exists || !(after == before))) {
+    const bool written = after.exists && (!before.exists || !(after == before));
+    if (exitedWell && written && after.size >= 1) {
         if (OnFinish)
             OnFinish(TaskId);
         return true;
     }
+    // What a failed merge wrote is a broken file; an output it never touched stays.
+    if (written)
+        QFile::remove(OutFile);
     ReportError(kMergeFailed);
     return false;
+}
+
+// Runs the event loop until ffmpeg has ended; true when it exited with status 0. A merge whose
+// output stops growing for MergeStallLimitMs is ended (a playlist that ffmpeg still takes for
+// a live one, a tool that hangs), so no merge holds its slot for ever. Takes the process.
+bool TM3u8::WaitForMerge(QProcess *process) {
+    QPointer<QProcess> guard(process);
+    QEventLoop loop;
+    QObject::connect(process, &QProcess::finished, &loop, &QEventLoop::quit);
+    QObject::connect(process, &QProcess::errorOccurred, &loop, [&loop, guard] {
+        if (!guard || guard->state() == QProcess::NotRunning)
+            loop.quit();
+    });
+    QObject::connect(process, &QObject::destroyed, &loop, &QEventLoop::quit);
+
+    bool stalled = false;
+    qint64 lastSize = FileSizeByName(OutFile);
+    QElapsedTimer sinceGrowth;
+    sinceGrowth.start();
+    QTimer watchdog;
+    watchdog.setInterval(int(qBound<quint32>(20, g_mergeStallLimitMs / 4, 1000)));
+    QObject::connect(&watchdog, &QTimer::timeout, &loop, [&] {
+        const qint64 size = FileSizeByName(OutFile);
+        if (size != lastSize) {
+            lastSize = size;
+            sinceGrowth.restart();
+        } else if (!stalled && guard && sinceGrowth.elapsed() > qint64(g_mergeStallLimitMs)) {
+            stalled = true;
+            QTimer::singleShot(EndGraceMs, guard, [guard] {
+                if (guard && guard->state() != QProcess::NotRunning)
+                    guard->kill();
+            });
+            guard->terminate();
+        }
+    });
+    watchdog.start();
+    if (guard && guard->state() != QProcess::NotRunning)
+        loop.exec();
+    watchdog.stop();
+
+    if (!guard)
+        return false;
+    if (guard->state() != QProcess::NotRunning) {
+        // The loop was left for the program's end: ffmpeg goes with it.
+        EndProcessLater(guard, EndGraceMs);
+        return false;
+    }
+    const bool exitedWell =
+        !stalled && guard->exitStatus() == QProcess::NormalExit && guard->exitCode() == 0;
+    delete guard.data();
+    return exitedWell;
 }
 
 bool TM3u8::SaveFullUrlM3u8(const QString &url, const QString &outFile, const QString &headers) {
@@ -572,8 +719,6 @@ bool TM3u8::SaveFullUrlM3u8(const QString &url, const QString &outFile, const QS
         QFile::remove(tmp);
         if (!DownloadFile(current, tmp) && !Aria2DownloadFile(current, tmp, headers))
             return false;
-        const QString root = GetUrlRoot(current);
-        const QString dir = GetUrlDir(current);
         QStringList lines;
         const int loaded = LoadTextFile(tmp, lines, true);
         QFile::remove(tmp);
@@ -586,7 +731,7 @@ bool TM3u8::SaveFullUrlM3u8(const QString &url, const QString &outFile, const QS
             QString line = lines.at(i).trimmed();
             lines[i] = line;
             if (!line.startsWith(QLatin1Char('#'))) {
-                line = Absolute(line, root, dir);
+                line = ResolveUrl(line, current);
                 lines[i] = line;
                 ++n;
                 if (n == 1) {
@@ -599,7 +744,7 @@ bool TM3u8::SaveFullUrlM3u8(const QString &url, const QString &outFile, const QS
                     }
                 }
             } else if (IsKeyLine(line)) {
-                lines[i] = ReplaceKeyUri(line, Absolute(GetKeyUri(line), root, dir));
+                lines[i] = ReplaceKeyUri(line, ResolveUrl(GetKeyUri(line), current));
             }
             LetEventsRun();
         }

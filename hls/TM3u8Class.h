@@ -7,6 +7,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <vector>
@@ -54,6 +55,15 @@ public:
     // Milliseconds without a new segment after which a run of aria2c is ended.
     static void SetStallLimitMs(quint32 ms);
     static quint32 StallLimitMs();
+    // Milliseconds without growth of the output after which a merge is ended as failed.
+    static void SetMergeStallLimitMs(quint32 ms);
+    static quint32 MergeStallLimitMs();
+    // Milliseconds between asking a tool to end and killing it.
+    static constexpr int EndGraceMs = 3000;
+
+    // Segment files present during the current run (what progress counts); only FinishedCount,
+    // settled when a run has ended, is what the merge trusts.
+    int SegmentsPresent() const { return m_presentCount; }
     // Nested playlists followed before a playlist counts as invalid.
     static constexpr int MaxPlaylistNesting = 8;
 
@@ -66,11 +76,15 @@ public:
     QString OutName;
     QString FFmpegParams;
     QString KeyUrl;
+    // Every distinct key address in playlist order; the n-th is fetched into KeyFileName(n).
+    QStringList KeyUrls;
     QString TempDir;
     QString WorkId;
     QString WorkDir;
     std::vector<SegmentRec> Segments;
     QString ListFile;
+    // aria2c's --save-session file: the downloads a run left unfinished.
+    QString SessionFile;
     QString Aria2Path;
     QProcess *Aria2Process = nullptr;
     bool NoAria2 = true;
@@ -97,6 +111,8 @@ private:
     void ReportStop();
 
     void AddSegment(const QString &url, int n, int width);
+    int AddKey(const QString &url);
+    bool FetchKeys(bool withAria2);
     bool StartAria2();
     void RunAria2();
     bool WriteAria2List();
@@ -104,10 +120,17 @@ private:
     void CheckProgress();
     bool DownloadSegmentsDirect();
     bool Merge();
+    bool WaitForMerge(QProcess *process);
     void WatchAria2Process();
+    void EndAria2Run();
+    int CountPresentSegments() const;
+    bool SegmentIsDone(const SegmentRec &segment, const QStringList &unfinished) const;
+    void SettleAria2Run();
 
     static quint32 TickCount();
 
+    int m_presentCount = 0;
+    bool m_endingAria2 = false;
     // Receiver of the aria2c process's signals; goes away with the task.
     QObject m_context;
 };

@@ -4,6 +4,7 @@
 #include <QEventLoop>
 #include <QPointer>
 #include <QProcess>
+#include <QTimer>
 
 namespace {
 
@@ -55,6 +56,29 @@ QProcess *StartHidden(const QString &program, const QString &params, const QStri
     }
     return process;
 }
+
+// Parent of the processes being ended. A child of the application object, so its destructor
+// (at the end of the program) kills whatever is still running.
+class ProcessReaper : public QObject {
+public:
+    static ProcessReaper *Instance() {
+        static QPointer<ProcessReaper> reaper;
+        if (!reaper && QCoreApplication::instance())
+            reaper = new ProcessReaper(QCoreApplication::instance());
+        return reaper;
+    }
+    ~ProcessReaper() override {
+        for (QProcess *process : findChildren<QProcess *>(Qt::FindDirectChildrenOnly)) {
+            if (process->state() != QProcess::NotRunning) {
+                process->kill();
+                process->waitForFinished(2000);
+            }
+        }
+    }
+
+private:
+    using QObject::QObject;
+};
 
 }  // namespace
 
@@ -120,6 +144,44 @@ void EndProcess(QProcess *process, int graceMs) {
         return;
     process->kill();
     process->waitForFinished(qMax(graceMs, 1000));
+}
+
+void EndProcessLater(QProcess *process, int graceMs) {
+    if (!process)
+        return;
+    ProcessReaper *reaper = ProcessReaper::Instance();
+    if (!reaper) {
+        // No event loop to finish the job later.
+        EndProcess(process, graceMs);
+        delete process;
+        return;
+    }
+    process->disconnect();
+    process->setParent(reaper);
+    if (process->state() == QProcess::NotRunning) {
+        process->deleteLater();
+        return;
+    }
+    QObject::connect(process, &QProcess::finished, process, &QObject::deleteLater);
+    QObject::connect(process, &QProcess::errorOccurred, process, [process] {
+        if (process->state() == QProcess::NotRunning)
+            process->deleteLater();
+    });
+    QTimer::singleShot(graceMs, process, [process] {
+        if (process->state() != QProcess::NotRunning)
+            process->kill();
+    });
+    process->terminate();
+}
+
+int ProcessesBeingEnded() {
+    ProcessReaper *reaper = ProcessReaper::Instance();
+    if (!reaper)
+        return 0;
+    int running = 0;
+    for (QProcess *process : reaper->findChildren<QProcess *>(Qt::FindDirectChildrenOnly))
+        running += process->state() != QProcess::NotRunning ? 1 : 0;
+    return running;
 }
 
 void OpenWithShell(const QString &path) {

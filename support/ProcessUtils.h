@@ -34,7 +34,16 @@ QProcess *RunProcessHandle(const QString &program, const QString &params, quint1
 QString NormaliseParamLine(const QString &params);
 
 // Ends a child politely, then forcefully: terminate(), a short wait, kill(). Safe on nullptr.
+// Blocks for up to twice graceMs: not for the GUI thread.
 void EndProcess(QProcess *process, int graceMs = 1000);
+
+// Takes ownership of `process` and ends it without blocking: terminate() now, kill() from a timer
+// after graceMs, deleteLater() once it has finished. A child still running when the application
+// object goes away is killed then, so none outlives the program. Safe on nullptr; a process that
+// has already ended is only deleted.
+void EndProcessLater(QProcess *process, int graceMs = 2000);
+// Processes handed to EndProcessLater that have not finished yet.
+int ProcessesBeingEnded();
 
 // Hands a file or folder to the desktop to open. The GUI installs its opener at start-up
 // (QDesktopServices); without one, `xdg-open` is started detached.

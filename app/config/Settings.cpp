@@ -3,6 +3,8 @@
 #include "app/config/IniFile.h"
 #include "hls/M3u8Helpers.h"
 
+#include <QUrl>
+
 bool SoundTips = true;
 bool BalloonHint = true;
 unsigned LimitTasks = 1;
@@ -114,7 +116,12 @@ QString BuildProxyString(const QString &proxyType, const QString &host, const QS
         return QString();
     }
     if (!u.isEmpty() && !pw.isEmpty()) {
-        return type + "://" + u + ":" + pw + "@" + h + ":" + p;
+        // "@", ":" and "/" inside the credentials would otherwise end them early; the
+        // sub-delimiters may stand in user information as they are.
+        const QByteArray keep("!$&'()*+,;=");
+        const QString user = QString::fromUtf8(QUrl::toPercentEncoding(u, keep));
+        const QString pass = QString::fromUtf8(QUrl::toPercentEncoding(pw, keep));
+        return type + "://" + user + ":" + pass + "@" + h + ":" + p;
     }
     return type + "://" + h + ":" + p;
 }

@@ -41,6 +41,7 @@ private slots:
     void header_options_reach_the_server();
     void proxy_option_sends_aria2c_through_the_proxy();
     void ctrl_c_stops_and_removes_the_work_folder();
+    void live_playlist_ends_and_leaves_no_work_folder();
 
 private:
     QProcessEnvironment Environment() const;
@@ -229,6 +230,15 @@ void TestKorviGet::ctrl_c_stops_and_removes_the_work_folder() {
     QVERIFY(!QFileInfo::exists(workDir));
     QVERIFY(!QFile::exists(m_base.filePath("stopped.mp4")));
     slow.stop();
+}
+
+void TestKorviGet::live_playlist_ends_and_leaves_no_work_folder() {
+    // Without an end-list tag ffmpeg would wait for the playlist to grow, for ever.
+    const QString out = m_base.filePath("live.mp4");
+    const Result r = Run({m_server.url("/live/index.m3u8"), out}, 120000);
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(MediaProbe::VideoFrameMd5(out), MediaProbe::VideoFrameMd5(TestStreams::SourceMedia()));
+    QCOMPARE(QDir(m_tmp).entryList(QDir::Dirs | QDir::NoDotAndDotDot), QStringList());
 }
 
 QTEST_GUILESS_MAIN(TestKorviGet)

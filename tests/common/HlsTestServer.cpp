@@ -39,6 +39,13 @@ QStringList OptionArgs(const HlsServerOptions &o) {
         a << "--redirect" << r.first + QLatin1Char('=') + r.second;
     if (!o.stallPattern.isEmpty())
         a << "--stall" << o.stallPattern << "--stall-first" << QString::number(o.stallFirst);
+    if (!o.noContentLength.isEmpty())
+        a << "--no-content-length" << o.noContentLength;
+    if (o.pauseMidBodyMs > 0)
+        a << "--pause-mid-body-ms" << QString::number(o.pauseMidBodyMs);
+    if (o.cutRate > 0)
+        a << "--cut-rate" << QString::number(o.cutRate) << "--cut-after"
+          << QString::number(o.cutAfter);
     a << "--max-seconds" << QString::number(o.maxSeconds);
     a << o.extraArgs;
     return a;

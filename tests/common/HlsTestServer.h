@@ -27,6 +27,10 @@ struct HlsServerOptions {
     QList<QPair<QString, QString>> redirects;  // from path -> path on this server or full URL
     QString stallPattern;                      // empty = off
     int stallFirst = 0;                        // 0 = stall every matching request
+    QString noContentLength;                   // "", "chunked" or "close" (HTTP/1.0)
+    int pauseMidBodyMs = 0;                    // half of each body, a pause, the rest
+    double cutRate = 0;  // share of failPattern requests cut after cutAfter bytes
+    int cutAfter = 1000;
     int maxSeconds = 300;
     QStringList extraArgs;  // passed to the server as they are
 };

@@ -4,7 +4,11 @@
 //   source.mp4                  what the streams were cut from (H.264 + AAC, no B-frames)
 //   clear/index.m3u8, segN.ts   plain media playlist, relative segment names
 //   aes/index.m3u8, segN.ts     AES-128, key line URI="/keys/aes.key"
-//   keys/aes.key                the 16-byte key
+//   live/index.m3u8             clear/'s segments without #EXT-X-ENDLIST (a live snapshot)
+//   aes2/index.m3u8, segN.ts    the same cut under keys/aes2.key and its own IV
+//   rotate/index.m3u8           key rotation: ../aes/seg0-2.ts under /keys/aes.key, then
+//                               ../aes2/seg3-5.ts under ../keys/aes2.key
+//   keys/aes.key, keys/aes2.key the 16-byte keys
 //   master.m3u8                 two variants: v1/index.m3u8 (first), v2/index.m3u8
 //   mixed/index.m3u8, segN.ts   same segments as clear/, with seg0.ts, /mixed/seg1.ts,
 //                               @BASE@/mixed/seg2.ts, seg3.ts?token=abc&x=1, then relative

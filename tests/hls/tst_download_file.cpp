@@ -4,6 +4,7 @@
 #include "EngineFixture.h"
 #include "HlsTestServer.h"
 #include "TestStreams.h"
+#include "app/config/Settings.h"
 #include "hls/M3u8Helpers.h"
 #include "hls/UrlFetcher.h"
 #include "support/ExternalTools.h"
@@ -59,6 +60,7 @@ private slots:
     void events_keep_running_during_a_fetch();
 
     void aria2_fetch_sends_the_headers();
+    void aria2_proxy_credentials_with_reserved_characters_arrive_whole();
     void aria2_fetch_with_control_file_left_fails();
     void aria2_arguments_keep_quotes_and_blanks_whole();
     void aria2_is_not_started_for_an_option_line();
@@ -207,6 +209,27 @@ void TestDownloadFile::aria2_fetch_sends_the_headers() {
     QCOMPARE(ReadAll(target), ReadAll(m_root + "/clear/index.m3u8"));
     QVERIFY(!QFile::exists(target + ".aria2"));
     guarded.stop();
+}
+
+void TestDownloadFile::aria2_proxy_credentials_with_reserved_characters_arrive_whole() {
+    // The test server answers absolute-form requests, so it stands in for the proxy.
+    HlsTestServer proxy;
+    HlsServerOptions options;
+    options.requireHeader = "Proxy-Authorization: Basic " + QByteArray("us@r:p:a/s@").toBase64();
+    options.maxSeconds = 60;
+    QVERIFY(proxy.start(m_root, options));
+    ProxyEnabled = true;
+    ProxyString =
+        BuildProxyString("http", "127.0.0.1", QString::number(proxy.port()), "us@r", "p:a/s@");
+    const QString target = m_base.filePath("proxied/index.m3u8");
+    QDir().mkpath(m_base.filePath("proxied"));
+    const bool fetched = Aria2DownloadFile(m_server.url("/clear/index.m3u8"), target, QString());
+    ProxyEnabled = false;
+    ProxyString.clear();
+    QVERIFY(fetched);
+    QCOMPARE(ReadAll(target), ReadAll(m_root + "/clear/index.m3u8"));
+    QCOMPARE(proxy.countRequests("/clear/index\\.m3u8$"), 1);
+    proxy.stop();
 }
 
 void TestDownloadFile::aria2_fetch_with_control_file_left_fails() {

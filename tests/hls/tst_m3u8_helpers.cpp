@@ -42,6 +42,14 @@ private slots:
     void aria2_list_line();
     void merge_line();
     void merge_line_with_quote_splits_into_its_arguments();
+    void resolve_url_data();
+    void resolve_url();
+    void local_tag_line_data();
+    void local_tag_line();
+    void end_list_is_added_once();
+    void segment_content_data();
+    void segment_content();
+    void session_lists_the_unfinished_names();
 };
 
 void TestM3u8Helpers::is_url_data() {
@@ -309,21 +317,22 @@ void TestM3u8Helpers::aria2_list_line_data() {
     QTest::addColumn<QString>("proxyString");
     QTest::addColumn<QString>("headers");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("plain") << false << "http://p:1"
-                           << ""
-                           << R"( --check-certificate=false  -c -i "/t/W/W.lst" -d "/t/W")";
+    QTest::newRow("plain")
+        << false << "http://p:1"
+        << ""
+        << R"( --check-certificate=false  -c -i "/t/W/W.lst" -d "/t/W" --save-session="/t/W/W.session")";
     QTest::newRow("proxy switched on without address")
         << true << ""
         << ""
-        << R"( --check-certificate=false  -c -i "/t/W/W.lst" -d "/t/W")";
+        << R"( --check-certificate=false  -c -i "/t/W/W.lst" -d "/t/W" --save-session="/t/W/W.session")";
     QTest::newRow("proxy switched off")
         << false << "http://p:1"
         << "A: 1"
-        << R"( --check-certificate=false  --header="A: 1"  -c -i "/t/W/W.lst" -d "/t/W")";
+        << R"( --check-certificate=false  --header="A: 1"  -c -i "/t/W/W.lst" -d "/t/W" --save-session="/t/W/W.session")";
     QTest::newRow("proxy and two headers")
         << true << "socks5://127.0.0.1:1080"
         << "A: 1\r\nB: 2"
-        << R"( --all-proxy="socks5://127.0.0.1:1080"  --check-certificate=false  --header="A: 1" --header="B: 2"  -c -i "/t/W/W.lst" -d "/t/W")";
+        << R"( --all-proxy="socks5://127.0.0.1:1080"  --check-certificate=false  --header="A: 1" --header="B: 2"  -c -i "/t/W/W.lst" -d "/t/W" --save-session="/t/W/W.session")";
 }
 
 void TestM3u8Helpers::aria2_list_line() {
@@ -333,20 +342,162 @@ void TestM3u8Helpers::aria2_list_line() {
     QFETCH(QString, expected);
     ProxyEnabled = proxy;
     ProxyString = proxyString;
-    QCOMPARE(Aria2ListParamLine("/t/W/W.lst", "/t/W", headers), expected);
+    QCOMPARE(Aria2ListParamLine("/t/W/W.lst", "/t/W", headers, "/t/W/W.session"), expected);
 }
 
 void TestM3u8Helpers::merge_line() {
-    QCOMPARE(MergeParamLine("/t/1A2B3C4D/index.m3u8", "-c copy", "/v/a.mp4"),
-             QStringLiteral(
-                 R"( -allowed_extensions ALL -y -i "/t/1A2B3C4D/index.m3u8" -c copy "/v/a.mp4")"));
+    QCOMPARE(
+        MergeParamLine("/t/1A2B3C4D/index.m3u8", "-c copy", "/v/a.mp4"),
+        QStringLiteral(
+            R"( -protocol_whitelist file,crypto -allowed_extensions ALL -y -i "/t/1A2B3C4D/index.m3u8" -c copy "/v/a.mp4")"));
 }
 
 void TestM3u8Helpers::merge_line_with_quote_splits_into_its_arguments() {
     const QString out = QStringLiteral(R"(/v/my "best" clip.mp4)");
-    const QStringList expected{"-allowed_extensions", "ALL", "-y",   "-i",
-                               "/t/W/index.m3u8",     "-c",  "copy", out};
+    const QStringList expected{"-protocol_whitelist",
+                               "file,crypto",
+                               "-allowed_extensions",
+                               "ALL",
+                               "-y",
+                               "-i",
+                               "/t/W/index.m3u8",
+                               "-c",
+                               "copy",
+                               out};
     QCOMPARE(QProcess::splitCommand(MergeParamLine("/t/W/index.m3u8", "-c copy", out)), expected);
+}
+
+void TestM3u8Helpers::resolve_url_data() {
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QString>("playlist");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("absolute") << "http://cdn/x.ts"
+                              << "https://h/a/i.m3u8"
+                              << "http://cdn/x.ts";
+    QTest::newRow("scheme-relative takes https") << "//cdn.example.com/00003.ts"
+                                                 << "https://h/a/i.m3u8?x=1"
+                                                 << "https://cdn.example.com/00003.ts";
+    QTest::newRow("scheme-relative takes http") << "//cdn/k.key"
+                                                << "http://h:8/i.m3u8"
+                                                << "http://cdn/k.key";
+    QTest::newRow("root-relative") << "/b/x.ts"
+                                   << "http://h:8/a/i.m3u8"
+                                   << "http://h:8/b/x.ts";
+    QTest::newRow("folder-relative, query dropped") << "x.ts?s=1"
+                                                    << "http://h/a/i.m3u8?t=/q"
+                                                    << "http://h/a/x.ts?s=1";
+}
+
+void TestM3u8Helpers::resolve_url() {
+    QFETCH(QString, line);
+    QFETCH(QString, playlist);
+    QFETCH(QString, expected);
+    QCOMPARE(ResolveUrl(line, playlist), expected);
+}
+
+void TestM3u8Helpers::local_tag_line_data() {
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QString>("expected");  // "<dropped>" for a line that goes
+    QTest::newRow("init section") << R"(#EXT-X-MAP:URI="/home/u/.ssh/id_rsa")"
+                                  << "<dropped>";
+    QTest::newRow("init section with range") << R"(#EXT-X-MAP:BYTERANGE="100@0",uri="init.mp4")"
+                                             << "<dropped>";
+    QTest::newRow("rendition") << R"(#EXT-X-MEDIA:TYPE=AUDIO,GROUP-ID="a",URI="a/x.m3u8")"
+                               << "<dropped>";
+    QTest::newRow("part") << R"(#EXT-X-PART:DURATION=0.3,URI="p1.mp4")"
+                          << "<dropped>";
+    QTest::newRow("key without key keeps its method") << R"(#EXT-X-KEY:METHOD=NONE,URI="/etc/x")"
+                                                      << "#EXT-X-KEY:METHOD=NONE";
+    QTest::newRow("key with unterminated uri") << R"(#EXT-X-KEY:URI="/etc/passwd,METHOD=AES-128)"
+                                               << "#EXT-X-KEY:";
+    QTest::newRow("attribute first") << R"(#EXT-X-KEY:URI=/x,METHOD=NONE)"
+                                     << "#EXT-X-KEY:METHOD=NONE";
+    QTest::newRow("segment title mentioning URI=") << "#EXTINF:1.0,URI=x"
+                                                   << "#EXTINF:1.0,URI=x";
+    QTest::newRow("plain tag") << "#EXT-X-TARGETDURATION:1"
+                               << "#EXT-X-TARGETDURATION:1";
+    QTest::newRow("comment") << "# made by hand"
+                             << "# made by hand";
+}
+
+void TestM3u8Helpers::local_tag_line() {
+    QFETCH(QString, line);
+    QFETCH(QString, expected);
+    const QString got = LocalTagLine(line);
+    QCOMPARE(got.isNull() ? QStringLiteral("<dropped>") : got, expected);
+}
+
+void TestM3u8Helpers::end_list_is_added_once() {
+    QStringList live{"#EXTM3U", "#EXTINF:1,", "1.ts"};
+    EnsureEndList(live);
+    QCOMPARE(live, QStringList({"#EXTM3U", "#EXTINF:1,", "1.ts", "#EXT-X-ENDLIST"}));
+    EnsureEndList(live);
+    QCOMPARE(live.size(), 4);
+    QCOMPARE(KeyFileName(0), QStringLiteral("key.key"));
+    QCOMPARE(KeyFileName(2), QStringLiteral("key3.key"));
+}
+
+namespace {
+
+QByteArray TsPackets(int count) {
+    QByteArray data;
+    for (int i = 0; i < count; ++i)
+        data += '\x47' + QByteArray(187, char(i));
+    return data;
+}
+
+QByteArray Box(const char *type, int payload) {
+    QByteArray box(4, '\0');
+    const quint32 size = quint32(8 + payload);
+    for (int i = 0; i < 4; ++i)
+        box[i] = char(size >> (24 - 8 * i));
+    return box + type + QByteArray(payload, 'x');
+}
+
+QByteArray Id3(int payload) {
+    return QByteArray("ID3\x04\x00\x00\x00\x00\x00", 9) + char(payload) + QByteArray(payload, 'i');
+}
+
+}  // namespace
+
+void TestM3u8Helpers::segment_content_data() {
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<int>("expected");
+    const int whole = int(SegmentContent::Whole), broken = int(SegmentContent::Broken),
+              other = int(SegmentContent::NotJudged);
+    QTest::newRow("ts") << TsPackets(3) << whole;
+    QTest::newRow("ts cut mid-packet") << TsPackets(3).left(400) << broken;
+    QTest::newRow("ts with a lost sync byte") << TsPackets(3).replace(188, 1, "x") << broken;
+    QTest::newRow("id3 then ts") << Id3(20) + TsPackets(2) << whole;
+    QTest::newRow("id3 then cut ts") << Id3(20) + TsPackets(2).left(300) << broken;
+    QTest::newRow("id3 only") << Id3(20) << broken;
+    QTest::newRow("fmp4") << Box("styp", 8) + Box("moof", 40) + Box("mdat", 500) << whole;
+    QTest::newRow("fmp4 cut") << (Box("moof", 40) + Box("mdat", 500)).left(300) << broken;
+    QTest::newRow("empty") << QByteArray() << broken;
+    QTest::newRow("aac is not judged") << QByteArray("\xff\xf1\x50\x80 audio", 11) << other;
+}
+
+void TestM3u8Helpers::segment_content() {
+    QFETCH(QByteArray, data);
+    QFETCH(int, expected);
+    QTemporaryDir dir;
+    QFile f(dir.filePath("s.ts"));
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(data);
+    f.close();
+    QCOMPARE(int(CheckSegmentContent(f.fileName())), expected);
+}
+
+void TestM3u8Helpers::session_lists_the_unfinished_names() {
+    QTemporaryDir dir;
+    QFile f(dir.filePath("w.session"));
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(
+        "http://h/a.ts\t\n gid=1\n dir=/t/W\n out=02.ts\n continue=true\n"
+        "http://h/b.ts\t\n out=05.ts\n");
+    f.close();
+    QCOMPARE(UnfinishedInSession(f.fileName()), QStringList({"02.ts", "05.ts"}));
+    QCOMPARE(UnfinishedInSession(dir.filePath("none.session")), QStringList());
 }
 
 QTEST_GUILESS_MAIN(TestM3u8Helpers)

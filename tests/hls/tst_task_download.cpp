@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -62,6 +63,9 @@ private slots:
     void required_header_fails_without_and_succeeds_with_it();
     void without_aria2c_segments_come_one_by_one();
     void segment_counts_only_when_complete();
+    void rotated_keys_each_decrypt_their_segments();
+    void scheme_relative_lines_take_the_playlist_scheme();
+    void playlist_cannot_make_the_merge_read_other_files();
 
 private:
     // Runs one task to its end; the work folder is returned for the caller's checks.
@@ -256,6 +260,84 @@ void TestTaskDownload::segment_counts_only_when_complete() {
     QCOMPARE(events.progress.size(), 4);
     QCOMPARE(events.progress.at(2), qMakePair(100.0f, kDownloading));
     QCOMPARE(MediaProbe::VideoFrameMd5(out), MediaProbe::VideoFrameMd5(TestStreams::SourceMedia()));
+}
+
+void TestTaskDownload::rotated_keys_each_decrypt_their_segments() {
+    TM3u8 task;
+    TaskEvents events(task);
+    const QString out = m_base.filePath("rotate.mp4");
+    task.SetUrl(m_server.url("/rotate/index.m3u8"));
+    task.SetOutput(out);
+    m_workDir = task.WorkDir;
+    task.Running = true;
+    QVERIFY(task.AnalyseM3u8(task.Url, task.Headers));
+    QCOMPARE(task.KeyUrls, QStringList({m_server.url("/keys/aes.key"),
+                                        m_server.url("/rotate/../keys/aes2.key")}));
+    QFile index(task.IndexFile);
+    QVERIFY(index.open(QIODevice::ReadOnly));
+    const QStringList keyLines =
+        QString::fromUtf8(index.readAll()).split("\r\n").filter("#EXT-X-KEY");
+    QCOMPARE(keyLines, QStringList({"#EXT-X-KEY:METHOD=AES-128,URI=\"key.key\","
+                                    "IV=0x00000000000000000000000000000000",
+                                    "#EXT-X-KEY:METHOD=AES-128,URI=\"key2.key\","
+                                    "IV=0x0f0e0d0c0b0a09080706050403020100"}));
+    index.close();
+
+    QVERIFY(Run(task, events, m_server.url("/rotate/index.m3u8"), out));
+    QCOMPARE(events.errors, QStringList());
+    QCOMPARE(events.finished, 1);
+    QCOMPARE(MediaProbe::VideoFrameMd5(out), MediaProbe::VideoFrameMd5(TestStreams::SourceMedia()));
+    QCOMPARE(m_server.countRequests("/keys/aes2\\.key$"), 1);
+}
+
+void TestTaskDownload::scheme_relative_lines_take_the_playlist_scheme() {
+    // Written now: the lines need the server's port.
+    const QString host = QStringLiteral("//127.0.0.1:%1").arg(m_server.port());
+    QFile aes(m_root + "/aes/index.m3u8");
+    QVERIFY(aes.open(QIODevice::ReadOnly));
+    QString text = QString::fromUtf8(aes.readAll());
+    text.replace("URI=\"/keys/", "URI=\"" + host + "/keys/");
+    text.replace(QRegularExpression("^seg", QRegularExpression::MultilineOption),
+                 host + "/aes/seg");
+    QVERIFY(WriteFile(m_root + "/schemeless/index.m3u8", text.toUtf8()));
+    QVERIFY(WriteFile(
+        m_root + "/schemeless/master.m3u8",
+        ("#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=1\n" + host + "/schemeless/index.m3u8\n").toUtf8()));
+    TM3u8 task;
+    TaskEvents events(task);
+    const QString out = m_base.filePath("schemeless.mp4");
+    QVERIFY(Run(task, events, m_server.url("/schemeless/master.m3u8"), out));
+    QCOMPARE(events.errors, QStringList());
+    QCOMPARE(events.finished, 1);
+    QCOMPARE(MediaProbe::VideoFrameMd5(out), MediaProbe::VideoFrameMd5(TestStreams::SourceMedia()));
+}
+
+void TestTaskDownload::playlist_cannot_make_the_merge_read_other_files() {
+    // Another picture stands for the user's private file: read by the merge, it would show.
+    const QString secret = m_base.filePath("private/secret.ts");
+    QVERIFY(QDir().mkpath(m_base.filePath("private")));
+    QVERIFY(QFile::copy(m_root + "/v1/seg0.ts", secret));
+    QFile clear(m_root + "/clear/index.m3u8");
+    QVERIFY(clear.open(QIODevice::ReadOnly));
+    QString text = QString::fromUtf8(clear.readAll());
+    text.replace("#EXTINF", "#EXT-X-MAP:URI=\"" + secret + "\"\n#EXTINF");
+    text.replace("#EXT-X-TARGETDURATION:1",
+                 "#EXT-X-TARGETDURATION:1\n#EXT-X-MEDIA:TYPE=AUDIO,GROUP-ID=\"a\",NAME=\"x\","
+                 "URI=\"@BASE@/v1/index.m3u8\"\n#EXT-X-KEY:METHOD=NONE,URI=\"" +
+                     secret + "\"");
+    QVERIFY(WriteFile(m_root + "/hostile/index.m3u8", text.toUtf8()));
+    for (int i = 0; i < TestStreams::SegmentCount; ++i)
+        QVERIFY(QFile::copy(m_root + QStringLiteral("/clear/seg%1.ts").arg(i),
+                            m_root + QStringLiteral("/hostile/seg%1.ts").arg(i)));
+    const int v1Before = m_server.countRequests("^/v1/");
+    TM3u8 task;
+    TaskEvents events(task);
+    const QString out = m_base.filePath("hostile.mp4");
+    QVERIFY(Run(task, events, m_server.url("/hostile/index.m3u8"), out));
+    QCOMPARE(events.errors, QStringList());
+    QCOMPARE(events.finished, 1);
+    QCOMPARE(MediaProbe::VideoFrameMd5(out), MediaProbe::VideoFrameMd5(TestStreams::SourceMedia()));
+    QCOMPARE(m_server.countRequests("^/v1/"), v1Before);
 }
 
 QTEST_GUILESS_MAIN(TestTaskDownload)

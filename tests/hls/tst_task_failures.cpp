@@ -14,6 +14,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -35,19 +36,21 @@ QByteArray ListRecordingAria2(const QString &realAria2) {
 n=$(ls "$RUNS" | wc -l)
 prev=
 for a in "$@"; do
-    if [ "$prev" = "-i" ]; then cp "$a" "$RUNS/run$((n + 1)).lst"; fi
+    if [ "$prev" = "-i" ]; then cp "$a" "$RUNS/run$((n + 1)).lst"; pwd > "$RUNS.pwd"; fi
     prev=$a
 done
 exec ")") + realAria2.toUtf8() +
            "\" \"$@\"\n";
 }
 
-// Records its arguments one per line; writes the last argument (the output) only when asked.
+// Records its arguments one per line; writes the last argument (the output) only when asked;
+// then exits with FAKE_EXIT, or hangs ignoring SIGTERM with FAKE_HANG.
 const char kFakeFFmpeg[] = R"(#!/bin/sh
 : > "$FAKE_ARGV"
 for a in "$@"; do printf '%s\n' "$a" >> "$FAKE_ARGV"; last=$a; done
 if [ -n "$FAKE_WRITE" ]; then printf 'merged' > "$last"; fi
-exit 0
+if [ -n "$FAKE_HANG" ]; then trap '' TERM; while :; do sleep 0.2; done; fi
+exit ${FAKE_EXIT:-0}
 )";
 
 }  // namespace
@@ -73,6 +76,10 @@ private slots:
     void merge_arguments_keep_quotes_and_blanks_whole();
     void output_left_from_an_earlier_run_is_not_a_success();
     void option_line_in_the_playlist_never_reaches_aria2c();
+    void segments_without_length_count_only_once_aria2c_finished();
+    void cut_bodies_are_fetched_again_never_merged_short();
+    void merge_that_fails_after_writing_removes_its_output();
+    void merge_that_hangs_is_ended_by_the_watchdog();
 
 private:
     bool Run(TM3u8 &task, TaskEvents &events, const QString &url, const QString &out,
@@ -136,6 +143,9 @@ void TestTaskFailures::cleanup() {
     TM3u8::SetStallLimitMs(300000);
     SetEngineNotice({});
     qunsetenv("FAKE_WRITE");
+    qunsetenv("FAKE_EXIT");
+    qunsetenv("FAKE_HANG");
+    TM3u8::SetMergeStallLimitMs(60000);
 }
 
 // A tools folder with the list-recording aria2c and the fake ffmpeg as asked, nothing else.
@@ -348,8 +358,16 @@ void TestTaskFailures::merge_arguments_keep_quotes_and_blanks_whole() {
     QCOMPARE(events.finished, 1);
     const QStringList argv = QString::fromUtf8(ReadAll(m_base.filePath("ffmpeg-argv.txt")))
                                  .split('\n', Qt::SkipEmptyParts);
-    const QStringList expected{"-allowed_extensions",     "ALL", "-y",   "-i",
-                               m_workDir + "/index.m3u8", "-c",  "copy", out};
+    const QStringList expected{"-protocol_whitelist",
+                               "file,crypto",
+                               "-allowed_extensions",
+                               "ALL",
+                               "-y",
+                               "-i",
+                               m_workDir + "/index.m3u8",
+                               "-c",
+                               "copy",
+                               out};
     QCOMPARE(argv, expected);
     QCOMPARE(ReadAll(out), QByteArray("merged"));
 }
@@ -378,6 +396,90 @@ void TestTaskFailures::option_line_in_the_playlist_never_reaches_aria2c() {
     // Only the playlist itself was asked for.
     QCOMPARE(m_server.requestLog().mid(before).size(), 1);
     QCOMPARE(ReadAll(m_runs + "/run1.lst"), QByteArray());
+}
+
+void TestTaskFailures::segments_without_length_count_only_once_aria2c_finished() {
+    // Half of each body, a pause, the rest, and no length: a half file without a control file
+    // sits in the work folder while aria2c still writes it.
+    HlsTestServer server;
+    HlsServerOptions options;
+    options.noContentLength = "chunked";
+    options.pauseMidBodyMs = 1500;
+    options.maxSeconds = 120;
+    QVERIFY(server.start(m_root, options));
+    UseTools("no-length", true, false);
+    ExternalTools::Instance().SetSearchPath(
+        {QFileInfo(QStandardPaths::findExecutable("ffmpeg")).path()});
+    TM3u8 task;
+    TaskEvents events(task);
+    const QString out = m_base.filePath("nolength.mp4");
+    QVERIFY(Run(task, events, server.url("/clear/index.m3u8"), out));
+    QCOMPARE(events.errors, QStringList());
+    QCOMPARE(events.finished, 1);
+    QCOMPARE(MediaProbe::VideoFrameMd5(out), MediaProbe::VideoFrameMd5(TestStreams::SourceMedia()));
+    // aria2c ran in the work folder, not in the output's.
+    QCOMPARE(QString::fromUtf8(ReadAll(m_runs + ".pwd")).trimmed(), m_workDir);
+    server.stop();
+}
+
+void TestTaskFailures::cut_bodies_are_fetched_again_never_merged_short() {
+    // Close-delimited bodies cut short look complete to aria2c; only their content tells.
+    HlsTestServer server;
+    HlsServerOptions options;
+    options.noContentLength = "close";
+    options.cutRate = 0.5;
+    options.cutAfter = 5000;
+    options.seed = 3;
+    options.failPattern = "^/clear/seg[0-9]\\.ts$";
+    options.maxSeconds = 120;
+    QVERIFY(server.start(m_root, options));
+    UseTools("cut", true, false);
+    ExternalTools::Instance().SetSearchPath(
+        {QFileInfo(QStandardPaths::findExecutable("ffmpeg")).path()});
+    TM3u8 task;
+    TaskEvents events(task);
+    const QString out = m_base.filePath("cut.mp4");
+    QVERIFY(Run(task, events, server.url("/clear/index.m3u8"), out));
+    QVERIFY(server.requestLog().filter(QRegularExpression(" cut$")).size() >= 1);
+    if (events.finished == 1) {
+        QVERIFY(task.Aria2Runs >= 2);
+        QCOMPARE(MediaProbe::VideoFrameMd5(out),
+                 MediaProbe::VideoFrameMd5(TestStreams::SourceMedia()));
+    } else {
+        QCOMPARE(events.errors, QStringList{"ts下载失败"});
+        QVERIFY(!QFile::exists(out));
+    }
+    QVERIFY(!QFileInfo::exists(m_workDir));
+    server.stop();
+}
+
+void TestTaskFailures::merge_that_fails_after_writing_removes_its_output() {
+    UseTools("failing-ffmpeg", true, true);
+    qputenv("FAKE_WRITE", "1");
+    qputenv("FAKE_EXIT", "1");
+    const QString out = m_base.filePath("partial.mp4");
+    TM3u8 task;
+    TaskEvents events(task);
+    QVERIFY(Run(task, events, m_server.url("/three/index.m3u8"), out));
+    QCOMPARE(events.errors, QStringList{"合并失败"});
+    QCOMPARE(events.finished, 0);
+    QVERIFY(!QFile::exists(out));
+    QVERIFY(!QFileInfo::exists(m_workDir));
+}
+
+void TestTaskFailures::merge_that_hangs_is_ended_by_the_watchdog() {
+    UseTools("hanging-ffmpeg", true, true);
+    qputenv("FAKE_WRITE", "1");
+    qputenv("FAKE_HANG", "1");
+    TM3u8::SetMergeStallLimitMs(1000);
+    const QString out = m_base.filePath("hang.mp4");
+    TM3u8 task;
+    TaskEvents events(task);
+    QVERIFY(Run(task, events, m_server.url("/three/index.m3u8"), out, 60000));
+    QCOMPARE(events.errors, QStringList{"合并失败"});
+    QVERIFY(!task.Running);
+    QVERIFY(!QFile::exists(out));
+    QVERIFY(!QFileInfo::exists(m_workDir));
 }
 
 QTEST_GUILESS_MAIN(TestTaskFailures)

@@ -53,6 +53,15 @@ def parse_args(argv):
     p.add_argument("--stall", help="regex: matching requests are read but never answered")
     p.add_argument("--stall-first", type=int, default=0,
                    help="stall only the first N matching requests of each path, 0 = always")
+    p.add_argument("--no-content-length", choices=["chunked", "close"],
+                   help="answer files without Content-Length: chunked HTTP/1.1, or an "
+                        "HTTP/1.0 body ended by closing the connection")
+    p.add_argument("--pause-mid-body-ms", type=int, default=0,
+                   help="send half of every body, wait this long, then the rest")
+    p.add_argument("--cut-rate", type=float, default=0.0,
+                   help="0..1: share of requests matching --fail-pattern whose body is cut "
+                        "off after --cut-after bytes and the connection closed (by --seed)")
+    p.add_argument("--cut-after", type=int, default=1000)
     p.add_argument("--base-token", nargs="?", const="@BASE@", default="@BASE@",
                    help="text replaced by http://127.0.0.1:PORT in served .m3u8 files")
     p.add_argument("--no-base-token", action="store_true",
@@ -62,6 +71,8 @@ def parse_args(argv):
     args = p.parse_args(argv)
     if not 0.0 <= args.fail_rate <= 1.0:
         p.error("--fail-rate must be between 0 and 1")
+    if not 0.0 <= args.cut_rate <= 1.0:
+        p.error("--cut-rate must be between 0 and 1")
     args.redirect_map = {}
     for item in args.redirect:
         src, sep, dst = item.partition("=")
@@ -89,6 +100,7 @@ class Behaviour:
         self.lock = threading.Lock()
         self.fail_counts = {}
         self.stall_counts = {}
+        self.cut_counts = {}
         self.stopping = threading.Event()
         self.log_file = open(args.log, "a", encoding="utf-8") if args.log else None
         self.port = 0
@@ -128,6 +140,14 @@ class Behaviour:
             rng = random.Random("%d:%s:%d" % (self.args.seed, path, n))
             return rng.random() < self.args.fail_rate
         return False
+
+    def should_cut(self, path):
+        if self.args.cut_rate <= 0 or self.fail_pattern is None \
+                or not self.fail_pattern.search(path):
+            return False
+        n = self._next(self.cut_counts, path)
+        rng = random.Random("cut:%d:%s:%d" % (self.args.seed, path, n))
+        return rng.random() < self.args.cut_rate
 
     def base(self):
         return "http://127.0.0.1:%d" % self.port
@@ -264,18 +284,48 @@ class Handler(BaseHTTPRequestHandler):
                 status = 206
 
         body = data[start:end + 1]
-        b.log(self.command, target, status)
+        mode = b.args.no_content_length
+        cut = send_body and b.should_cut(path)
+        b.log(self.command, target, "cut" if cut else status)
+        if mode == "close":
+            # An HTTP/1.0 answer: the body ends where the connection does.
+            self.protocol_version = "HTTP/1.0"
+            self.close_connection = True
         self.send_response(status)
         self.send_header("Content-Type", CONTENT_TYPES.get(ext, "application/octet-stream"))
-        self.send_header("Content-Length", str(len(body)))
+        if mode == "chunked":
+            self.send_header("Transfer-Encoding", "chunked")
+        elif mode is None:
+            self.send_header("Content-Length", str(len(body)))
         self.send_header("Accept-Ranges", "bytes")
         self.send_header("Last-Modified",
                          email.utils.formatdate(os.path.getmtime(full), usegmt=True))
         if status == 206:
             self.send_header("Content-Range", "bytes %d-%d/%d" % (start, end, size))
         self.end_headers()
-        if send_body:
-            self.wfile.write(body)
+        if not send_body:
+            if mode == "chunked":
+                self.wfile.write(b"0\r\n\r\n")
+            return
+        if cut:
+            body = body[:b.args.cut_after]
+        half = len(body) // 2 if b.args.pause_mid_body_ms > 0 else len(body)
+        for i, part in enumerate((body[:half], body[half:])):
+            if i == 1 and b.args.pause_mid_body_ms > 0:
+                self.wfile.flush()
+                time.sleep(b.args.pause_mid_body_ms / 1000.0)
+            if not part:
+                continue
+            if mode == "chunked":
+                self.wfile.write(b"%x\r\n" % len(part) + part + b"\r\n")
+            else:
+                self.wfile.write(part)
+        if cut:
+            self.wfile.flush()
+            self.drop()
+            return
+        if mode == "chunked":
+            self.wfile.write(b"0\r\n\r\n")
 
 
 def request_path(target):

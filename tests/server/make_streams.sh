@@ -51,17 +51,37 @@ if [ "$big" = "--big" ]; then
     exit 0
 fi
 
-rm -rf clear aes keys v1 v2 mixed master.m3u8 .complete
+rm -rf clear live aes aes2 rotate keys v1 v2 mixed master.m3u8 .complete
 encode source.mp4 6 320x180 25 25
 
 segment source.mp4 clear 1
+# A live playlist's snapshot: the same segments, no end-list tag and no playlist type.
+mkdir -p live
+grep -v -e '^#EXT-X-ENDLIST' -e '^#EXT-X-PLAYLIST-TYPE' clear/index.m3u8 |
+    sed 's#^seg#../clear/seg#' >live/index.m3u8
 
 mkdir -p keys
 printf '\x00\x01\x02\x03\x04\x05\x06\x07\x08\x09\x0a\x0b\x0c\x0d\x0e\x0f' >keys/aes.key
 # Key info: the URI written into the playlist, then the key file ffmpeg encrypts with.
 printf '/keys/aes.key\n%s\n' "$PWD/keys/aes.key" >aes.keyinfo
 segment source.mp4 aes 1 -hls_key_info_file aes.keyinfo
+# The same cut with a second key and IV, for a stream whose key changes part-way.
+printf '\x10\x11\x12\x13\x14\x15\x16\x17\x18\x19\x1a\x1b\x1c\x1d\x1e\x1f' >keys/aes2.key
+printf 'aes2.key\n%s\n0f0e0d0c0b0a09080706050403020100\n' "$PWD/keys/aes2.key" >aes.keyinfo
+segment source.mp4 aes2 1 -hls_key_info_file aes.keyinfo
 rm -f aes.keyinfo
+mkdir -p rotate
+# Segments 0-2 under the first key, 3-5 under the second (relative to rotate/).
+awk '
+    FNR == 1 { file++ }
+    file == 1 && /^#EXT-X-ENDLIST/ { next }
+    file == 1 && /^seg[0-9]/ { n = substr($0, 4) + 0; if (n > 2) { skip = 1; next } }
+    file == 1 && /^#EXTINF/ { getline nxt; if (substr(nxt, 4) + 0 > 2) next; print; print "../aes/" nxt; next }
+    file == 1 { print; next }
+    file == 2 && /^#EXT-X-KEY/ { sub(/URI="aes2.key"/, "URI=\"../keys/aes2.key\""); print; next }
+    file == 2 && /^#EXTINF/ { getline nxt; if (substr(nxt, 4) + 0 < 3) next; print; print "../aes2/" nxt; next }
+    file == 2 && /^#EXT-X-ENDLIST/ { print }
+' aes/index.m3u8 aes2/index.m3u8 >rotate/index.m3u8
 
 # First variant is the smaller one, so "first listed" and "best" lead to different files.
 ff -i source.mp4 -vf scale=160:90 -c:v libx264 -preset veryfast -profile:v baseline \
@@ -90,7 +110,7 @@ awk '
     { print }
 ' clear/index.m3u8 >mixed/index.m3u8
 
-for d in clear aes v1 v2 mixed; do
+for d in clear live aes aes2 rotate v1 v2 mixed; do
     n=$(grep -c -v '^#' "$d/index.m3u8")
     if [ "$n" -ne 6 ]; then
         echo "make_streams: $d/ has $n segments, expected 6" >&2

@@ -206,12 +206,18 @@ private slots:
                                  << ""
                                  << ""
                                  << "";
-        QTest::newRow("nothing escaped") << "http"
-                                         << "h"
-                                         << "80"
-                                         << "a@b"
-                                         << "p:w/#"
-                                         << "http://a@b:p:w/#@h:80";
+        QTest::newRow("credentials percent-encoded") << "http"
+                                                     << "h"
+                                                     << "80"
+                                                     << "a@b"
+                                                     << "p:w/#%"
+                                                     << "http://a%40b:p%3Aw%2F%23%25@h:80";
+        QTest::newRow("plain credentials unchanged") << "http"
+                                                     << "h"
+                                                     << "80"
+                                                     << "user_1.x-y~"
+                                                     << "Secret9"
+                                                     << "http://user_1.x-y~:Secret9@h:80";
     }
     void build_proxy_string() {
         QFETCH(QString, type);

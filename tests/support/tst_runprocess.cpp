@@ -105,6 +105,7 @@ private slots:
     void end_process_stops_a_running_child();
     void end_process_kills_a_child_that_ignores_terminate();
     void end_process_is_safe_on_null_and_finished();
+    void end_process_later_returns_at_once_and_kills_from_a_timer();
 
     void minimised_run_goes_to_the_presenter();
     void minimised_run_without_presenter_runs_hidden();
@@ -356,6 +357,24 @@ void RunProcessTest::end_process_is_safe_on_null_and_finished() {
     QCOMPARE(process->state(), QProcess::NotRunning);
     QCOMPARE(process->exitStatus(), QProcess::NormalExit);
     QCOMPARE(process->exitCode(), 0);
+}
+
+void RunProcessTest::end_process_later_returns_at_once_and_kills_from_a_timer() {
+    EndProcessLater(nullptr);
+    QPointer<QProcess> process(
+        RunProcessHandle(kProbe, QStringLiteral("--ignore-term"), kShowHidden, false, QString()));
+    QVERIFY(process);
+    const qint64 pid = process->processId();
+    m_pids.append(pid);
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(probeOut()), 10000);
+    EndProcessLater(process, 300);
+    // Handed over still running: the caller did not wait for it.
+    QVERIFY(process);
+    QCOMPARE(process->state(), QProcess::Running);
+    QCOMPARE(ProcessesBeingEnded(), 1);
+    QTRY_VERIFY_WITH_TIMEOUT(!process, 10000);
+    QCOMPARE(ProcessesBeingEnded(), 0);
+    QVERIFY(!ProcessAlive(pid));
 }
 
 void RunProcessTest::minimised_run_goes_to_the_presenter() {
