@@ -67,6 +67,7 @@ private slots:
     void runs_produce_media_in_a_run_window_that_closes_data();
     void runs_produce_media_in_a_run_window_that_closes();
     void failing_run_keeps_its_window_with_the_exit_status();
+    void run_window_title_shows_the_percent();
     void clicks_on_the_input_alternate_between_clear_and_paste();
     void drops_fill_the_input_data();
     void drops_fill_the_input();
@@ -223,6 +224,30 @@ void TestWorkbenchPage::failing_run_keeps_its_window_with_the_exit_status() {
     QTRY_VERIFY(!window);
 }
 
+void TestWorkbenchPage::run_window_title_shows_the_percent() {
+    // A stand-in ffmpeg that reports half of a ten-second input done, then waits to be released;
+    // its ffprobe beside it gives the duration.
+    QTemporaryDir tools;
+    const auto writeTool = [&](const char *name, const QByteArray &script) {
+        const QString path = tools.filePath(QString::fromLatin1(name));
+        QVERIFY(TestTools::WriteFile(path, script));
+        QFile(path).setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    };
+    writeTool("ffmpeg",
+              "#!/bin/sh\necho out_time_us=5000000\necho progress=continue\n"
+              "while [ ! -e release ]; do sleep 0.05; done\nexit 0\n");
+    writeTool("ffprobe", "#!/bin/sh\necho 10.000000\n");
+    auto *process = new QProcess;
+    process->setProgram(tools.filePath(QStringLiteral("ffmpeg")));
+    process->setArguments({"-i", "in.mkv", "-c", "copy", "/somewhere/out.mp4"});
+    process->setWorkingDirectory(tools.path());
+    QVERIFY(RunWindow::Present(process));
+    QPointer<RunWindow> window = RunWindows().first();
+    QTRY_COMPARE(window->windowTitle(), QStringLiteral("out.mp4 - 50%"));
+    QVERIFY(TestTools::WriteFile(tools.filePath(QStringLiteral("release")), ""));
+    QTRY_VERIFY_WITH_TIMEOUT(!window, 30000);
+}
+
 void TestWorkbenchPage::clicks_on_the_input_alternate_between_clear_and_paste() {
     auto *input = Control<QLineEdit>("edtFFInFile");
     input->setText(Path("a.mp4"));
@@ -233,6 +258,11 @@ void TestWorkbenchPage::clicks_on_the_input_alternate_between_clear_and_paste() 
     QTest::mouseClick(input, Qt::LeftButton);
     QCOMPARE(input->text(), Path("pasted.mkv"));
     QCOMPARE(Control<QLineEdit>("edtFFOutFile")->text(), Path("pasted.mp4"));
+    // The parameter editor keeps one line: Enter adds no break.
+    auto *codec = Control<QPlainTextEdit>("mmoFFCodec");
+    QTest::keyClick(codec, Qt::Key_Return);
+    QTest::keyClick(codec, Qt::Key_Enter);
+    QCOMPARE(codec->toPlainText(), QStringLiteral("[input] -c copy [output]"));
 }
 
 void TestWorkbenchPage::drops_fill_the_input_data() {
