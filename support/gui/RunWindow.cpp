@@ -33,6 +33,8 @@ RunWindow::RunWindow(QProcess *process)
     setObjectName(QStringLiteral("frmRun"));
     setAttribute(Qt::WA_DeleteOnClose);
     setAttribute(Qt::WA_ShowWithoutActivating);
+    // A failed run left open must not keep the program alive once the main window has closed.
+    setAttribute(Qt::WA_QuitOnClose, false);
     m_process->setParent(this);
     m_console->setObjectName(QStringLiteral("mmoRunConsole"));
     m_console->setReadOnly(true);
