@@ -6,6 +6,7 @@
 #include "app/UnitFormMain.h"
 #include "support/gui/GuiUtils.h"
 #include "support/gui/RunWindow.h"
+#include "workbench/WorkbenchCommand.h"
 #include "workbench/WorkbenchPage.h"
 
 #include <QApplication>
@@ -62,6 +63,7 @@ private slots:
     void initTestCase();
     void cleanupTestCase();
     void init();
+    void presets_menu_items_fill_the_editor();
     void refusals_show_their_message_and_leave_the_disk_alone_data();
     void refusals_show_their_message_and_leave_the_disk_alone();
     void runs_produce_media_in_a_run_window_that_closes_data();
@@ -119,6 +121,32 @@ void TestWorkbenchPage::cleanupTestCase() {
 void TestWorkbenchPage::init() {
     m_messages.boxes.clear();
     Control<QPlainTextEdit>("mmoFFCodec")->setPlainText(QStringLiteral("[input] -c copy [output]"));
+}
+
+void TestWorkbenchPage::presets_menu_items_fill_the_editor() {
+    QMenu *menu = m_page->PresetsMenu();
+    QCOMPARE(menu->objectName(), QStringLiteral("pMenuPresets"));
+    QCOMPARE(menu->defaultAction()->objectName(), QStringLiteral("N1"));
+    QVERIFY(menu->defaultAction()->font().bold());
+    // Each item sits in the submenu the table names and puts its own line into the editor.
+    int items = 0;
+    for (const WorkbenchPreset &preset : WorkbenchPresets()) {
+        QMenu *parent = preset.submenu.isEmpty() ? menu : menu->findChild<QMenu *>(preset.submenu);
+        QVERIFY2(parent, qPrintable(preset.submenu));
+        QAction *item = nullptr;
+        for (QAction *action : parent->actions()) {
+            if (action->objectName() == preset.name)
+                item = action;
+        }
+        QVERIFY2(item, qPrintable(preset.name));
+        QCOMPARE(item->text(), preset.caption);
+        item->trigger();
+        QCOMPARE(Control<QPlainTextEdit>("mmoFFCodec")->toPlainText(), preset.ParamLine());
+        ++items;
+    }
+    QCOMPARE(items, 26);
+    QCOMPARE(menu->findChild<QMenu *>(QStringLiteral("MP31"))->parent(),
+             menu->findChild<QMenu *>(QStringLiteral("N9")));
 }
 
 void TestWorkbenchPage::refusals_show_their_message_and_leave_the_disk_alone_data() {
