@@ -17,12 +17,14 @@
 #include "support/ExternalTools.h"
 #include "support/FileUtils.h"
 #include "support/ProcessUtils.h"
+#include "support/gui/FileDialogs.h"
 #include "support/gui/GuiUtils.h"
 #include "tasks/page/M3u8Page.h"
 #include "tasks/queue/TaskListModel.h"
 #include "tasks/queue/TaskScheduler.h"
 #include "tasks/queue/TaskStore.h"
 #include "ui_UnitFormMain.h"
+#include "workbench/WorkbenchPage.h"
 
 #include <QCloseEvent>
 #include <QFileInfo>
@@ -101,6 +103,7 @@ void TfrmMain::FormCreate() {
     CentreOnScreen();
     PlaceProgressBar();
     InstallDropRouting();
+    ConnectWorkbenchPage();
     // Loaded while the scheduler is idle: nothing starts before the start button.
     LoadTasks(*M3u8()->Scheduler(), TasksFile());
     CheckComponents();
@@ -112,6 +115,18 @@ void TfrmMain::FormCreate() {
 void TfrmMain::InstallDropRouting() {
     m_dropRouter = new DropRouter(this);
     m_dropRouter->Install();
+}
+
+void TfrmMain::ConnectWorkbenchPage() {
+    m_fileDialogs = std::make_unique<SharedFileDialogs>(this);
+    m_ui->TabSheet1->SetMessages(m_messages);
+    m_ui->TabSheet1->SetFileDialogs(m_fileDialogs.get());
+    m_ui->TabSheet1->SetFFmpegPath(FFmpegPath);
+    m_ui->TabSheet1->RegisterDropTargets(*m_dropRouter);
+}
+
+FileDialogs *TfrmMain::Dialogs() const {
+    return m_fileDialogs.get();
 }
 
 void TfrmMain::SetCaption() {

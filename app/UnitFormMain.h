@@ -8,6 +8,8 @@
 #include <memory>
 
 class DropRouter;
+class FileDialogs;
+class SharedFileDialogs;
 class IniFile;
 class M3u8Page;
 class MainWindowTray;
@@ -59,6 +61,8 @@ public:
     MainWindowTray *Tray() const { return m_tray; }
     // The window-wide drop hook; each page registers its drop targets with it.
     DropRouter *Drops() const { return m_dropRouter; }
+    // The open and save dialogs every page shares.
+    FileDialogs *Dialogs() const;
     // The download page; its scheduler owns the queue's slots and tick.
     M3u8Page *M3u8() const;
     // Whether the window may close: while downloads run, the first request only stops them.
@@ -93,6 +97,7 @@ private:
     SettingsPage *Settings() const;
     void ReadStartupSettings();
     void ConnectDownloadPage();
+    void ConnectWorkbenchPage();
     // Copies the settings the scheduler reads into it.
     void ApplyQueueSettings();
     QString TasksFile() const;
@@ -117,4 +122,5 @@ private:
     QString m_iniPath;
     MainWindowTray *m_tray = nullptr;
     DropRouter *m_dropRouter = nullptr;
+    std::unique_ptr<SharedFileDialogs> m_fileDialogs;
 };

@@ -1,6 +1,7 @@
 #include "support/gui/GuiUtils.h"
 
 #include "support/ProcessUtils.h"
+#include "support/gui/RunWindow.h"
 
 #include <QDesktopServices>
 #include <QFileDialog>
@@ -49,5 +50,5 @@ bool IsFontInstalled(const QString &family) {
 
 void InstallGuiSupport() {
     SetShellOpener(OpenWithDesktop);
-    // The console window for show code 7 belongs to the workbench, which installs it.
+    InstallRunWindow();
 }

@@ -1,0 +1,196 @@
+#include "support/gui/RunWindow.h"
+
+#include "support/ExternalTools.h"
+#include "support/ProcessUtils.h"
+
+#include <QCloseEvent>
+#include <QDir>
+#include <QFileInfo>
+#include <QFontDatabase>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QVBoxLayout>
+
+namespace {
+
+void PresentInRunWindow(QProcess *process) {
+    RunWindow::Present(process);
+}
+
+bool IsFfmpeg(const QString &program) {
+    return QFileInfo(program).baseName().compare(QStringLiteral("ffmpeg"), Qt::CaseInsensitive) ==
+           0;
+}
+
+}  // namespace
+
+void InstallRunWindow() {
+    SetConsolePresenter(PresentInRunWindow);
+}
+
+RunWindow::RunWindow(QProcess *process)
+    : QWidget(nullptr, Qt::Window), m_process(process), m_console(new QPlainTextEdit(this)) {
+    setObjectName(QStringLiteral("frmRun"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    setAttribute(Qt::WA_ShowWithoutActivating);
+    // A failed run left open must not keep the program alive once the main window has closed.
+    setAttribute(Qt::WA_QuitOnClose, false);
+    m_process->setParent(this);
+    m_console->setObjectName(QStringLiteral("mmoRunConsole"));
+    m_console->setReadOnly(true);
+    m_console->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    m_console->setMaximumBlockCount(5000);
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_console);
+    resize(640, 360);
+    m_outputName = QFileInfo(OutputOf(*m_process)).fileName();
+    if (m_outputName.isEmpty())
+        m_outputName = QFileInfo(m_process->program()).fileName();
+}
+
+RunWindow::~RunWindow() {
+    EndProcess(m_probe);
+    EndProcess(m_process);
+}
+
+bool RunWindow::Present(QProcess *process) {
+    auto *window = new RunWindow(process);
+    if (!window->Start()) {
+        delete window;
+        return false;
+    }
+    window->showMinimized();
+    return true;
+}
+
+QString RunWindow::OutputOf(const QProcess &process) {
+    const QStringList args = process.arguments();
+    return args.isEmpty() ? QString() : args.last();
+}
+
+QString RunWindow::InputOf(const QProcess &process) {
+    const QStringList args = process.arguments();
+    const int at = args.indexOf(QStringLiteral("-i"));
+    if (at < 0 || at + 1 >= args.size())
+        return QString();
+    const QString dir =
+        process.workingDirectory().isEmpty() ? QDir::currentPath() : process.workingDirectory();
+    return QDir(dir).absoluteFilePath(args.at(at + 1));
+}
+
+int RunWindow::Percent(qint64 positionUs, qint64 durationUs) {
+    if (durationUs <= 0 || positionUs < 0)
+        return -1;
+    return int(qMin<qint64>(100, positionUs * 100 / durationUs));
+}
+
+QString RunWindow::ConsoleText() const {
+    return m_console->toPlainText();
+}
+
+bool RunWindow::Start() {
+    const bool ffmpeg = IsFfmpeg(m_process->program());
+    if (ffmpeg) {
+        // Machine-readable progress on standard output; the console text stays on standard error.
+        m_process->setArguments(QStringList{QStringLiteral("-progress"), QStringLiteral("pipe:1")} +
+                                m_process->arguments());
+    }
+    m_process->setStandardInputFile(QProcess::nullDevice());
+    connect(m_process, &QProcess::readyReadStandardError, this, &RunWindow::ReadConsole);
+    connect(m_process, &QProcess::readyReadStandardOutput, this, &RunWindow::ReadProgress);
+    connect(m_process, &QProcess::finished, this,
+            [this](int code, QProcess::ExitStatus status) { Finished(code, int(status)); });
+    UpdateTitle();
+    m_process->start();
+    if (!m_process->waitForStarted(-1))
+        return false;
+    if (ffmpeg)
+        ProbeDuration();
+    return true;
+}
+
+void RunWindow::ProbeDuration() {
+    const QString input = InputOf(*m_process);
+    if (input.isEmpty())
+        return;
+    // ffprobe comes with ffmpeg: look beside it first.
+    QString ffprobe = QFileInfo(m_process->program()).dir().filePath(QStringLiteral("ffprobe"));
+    if (!QFileInfo(ffprobe).isExecutable())
+        ffprobe = ExternalTools::Instance().Find(QStringLiteral("ffprobe"));
+    if (ffprobe.isEmpty())
+        return;
+    m_probe = new QProcess(this);
+    m_probe->setStandardInputFile(QProcess::nullDevice());
+    m_probe->setStandardErrorFile(QProcess::nullDevice());
+    connect(m_probe, &QProcess::finished, this, [this] {
+        bool ok = false;
+        const double seconds =
+            QString::fromUtf8(m_probe->readAllStandardOutput()).trimmed().toDouble(&ok);
+        if (ok && seconds > 0)
+            m_durationUs = qint64(seconds * 1e6);
+        m_probe->deleteLater();
+        m_probe = nullptr;
+        UpdateTitle();
+    });
+    m_probe->start(ffprobe, {QStringLiteral("-v"), QStringLiteral("error"),
+                             QStringLiteral("-show_entries"), QStringLiteral("format=duration"),
+                             QStringLiteral("-of"), QStringLiteral("default=nw=1:nk=1"), input});
+}
+
+void RunWindow::ReadConsole() {
+    QString text = QString::fromLocal8Bit(m_process->readAllStandardError());
+    // ffmpeg redraws its status line with carriage returns; show each state on its own line.
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    m_console->moveCursor(QTextCursor::End);
+    m_console->insertPlainText(text);
+    m_console->moveCursor(QTextCursor::End);
+}
+
+void RunWindow::ReadProgress() {
+    m_progressBuffer += m_process->readAllStandardOutput();
+    int end;
+    while ((end = m_progressBuffer.indexOf('\n')) >= 0) {
+        const QByteArray line = m_progressBuffer.left(end).trimmed();
+        m_progressBuffer.remove(0, end + 1);
+        // out_time_ms carries microseconds too; out_time_us is the newer, honest name.
+        if (line.startsWith("out_time_us=") || line.startsWith("out_time_ms=")) {
+            bool ok = false;
+            const qint64 us = line.mid(line.indexOf('=') + 1).toLongLong(&ok);
+            if (ok && us >= 0 && us != m_positionUs) {
+                m_positionUs = us;
+                UpdateTitle();
+            }
+        }
+    }
+}
+
+void RunWindow::Finished(int exitCode, int exitStatus) {
+    ReadConsole();
+    if (exitStatus == QProcess::NormalExit && exitCode == 0) {
+        close();
+        return;
+    }
+    m_failed = true;
+    const QString status = exitStatus == QProcess::NormalExit
+                               ? QStringLiteral("运行失败,退出代码 %1").arg(exitCode)
+                               : QStringLiteral("异常终止");
+    m_console->appendPlainText(
+        QStringLiteral("\n%1 %2").arg(QFileInfo(m_process->program()).fileName(), status));
+    setWindowTitle(m_outputName + QStringLiteral(" - ") + status);
+}
+
+void RunWindow::UpdateTitle() {
+    if (m_failed)
+        return;
+    const int percent = Percent(m_positionUs, m_durationUs);
+    setWindowTitle(percent < 0 ? m_outputName
+                               : QStringLiteral("%1 - %2%").arg(m_outputName).arg(percent));
+}
+
+void RunWindow::closeEvent(QCloseEvent *event) {
+    // Closing the window ends the run, as closing a console window does.
+    EndProcess(m_process);
+    event->accept();
+}
