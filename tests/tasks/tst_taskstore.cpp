@@ -1,6 +1,7 @@
 // Tasks.dat: what is written, what is read back, and what a bad file or a failed write does.
 
 #include "FakeTask.h"
+#include "TestTools.h"
 
 #include "tasks/queue/TaskListModel.h"
 #include "tasks/queue/TaskScheduler.h"
@@ -13,12 +14,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
-#include <unistd.h>
-
-#include <cstring>
 
 namespace {
 
@@ -50,25 +46,9 @@ int FileMode(const QString &path) {
     return int(st.st_mode & 0777);
 }
 
-// Puts something that exists but cannot be read where the file should be: a Unix-domain socket
-// (left behind, as a crashed server leaves one) or a folder.
+// Puts something that exists but cannot be read where the file should be.
 bool MakeUnreadable(const QString &path, const QString &kind) {
-    if (kind == QLatin1String("folder"))
-        return QDir().mkpath(path);
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    if (fd < 0)
-        return false;
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    const QByteArray name = QFile::encodeName(path);
-    if (name.size() >= qsizetype(sizeof(address.sun_path))) {
-        ::close(fd);
-        return false;
-    }
-    std::memcpy(address.sun_path, name.constData(), size_t(name.size()));
-    const bool bound = ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof(address)) == 0;
-    ::close(fd);
-    return bound && QFileInfo::exists(path);
+    return kind == QLatin1String("folder") ? QDir().mkpath(path) : TestTools::MakeSocketFile(path);
 }
 
 QString Base64OfUtf8(const QString &text) {
@@ -401,8 +381,6 @@ void TestTaskStore::file_is_for_its_owner_only() {
 
 void TestTaskStore::unreadable_file_is_reported_and_loads_nothing_data() {
     QTest::addColumn<QString>("kind");
-    // Tests run as root, which reads any file whatever its mode: a socket cannot be opened by
-    // anyone, yet a rename or unlink replaces it as it would a file without read access.
     QTest::newRow("socket") << "socket";
     QTest::newRow("folder") << "folder";
 }
