@@ -1,8 +1,8 @@
 // Program entry: one copy per user; a later start hands over to the running copy and exits.
 
+#include "app/AppMain.h"
 #include "app/AppTitle.h"
 #include "app/OneApp.h"
-#include "app/UnitFormMain.h"
 #include "support/gui/GuiUtils.h"
 
 #include <QApplication>
@@ -14,10 +14,5 @@ int main(int argc, char *argv[]) {
     if (IsAlreadyRunning()) {
         return 0;
     }
-    TfrmMain window;
-    SetActivateInstanceHandler([&window] { window.WMActivateInstance(); });
-    window.show();
-    const int result = app.exec();
-    SetActivateInstanceHandler(nullptr);
-    return result;
+    return RunKorvi(app);
 }

@@ -1,0 +1,25 @@
+#include "app/AppMain.h"
+
+#include "app/ExitSignals.h"
+#include "app/OneApp.h"
+
+#include <QApplication>
+#include <QTimer>
+
+int RunKorvi(QApplication &app, const MainWindowSeams &seams,
+             const std::function<void(TfrmMain &)> &started) {
+    ExitSignalWatcher exitSignals;
+    TfrmMain window(seams);
+    SetActivateInstanceHandler([&window] { window.WMActivateInstance(); });
+    QObject::connect(&exitSignals, &ExitSignalWatcher::ExitRequested, &window,
+                     &TfrmMain::ExitFromSignal);
+    // Closing a hidden window does not end the loop by itself.
+    QObject::connect(&window, &TfrmMain::Closed, &app, &QCoreApplication::quit,
+                     Qt::QueuedConnection);
+    window.show();
+    if (started)
+        QTimer::singleShot(0, &window, [&window, started] { started(window); });
+    const int result = app.exec();
+    SetActivateInstanceHandler(nullptr);
+    return result;
+}
