@@ -9,9 +9,12 @@
 
 #include <functional>
 
+class ExitSignalWatcher;
 class QApplication;
 
 // `started` runs once the window is shown and the loop is about to run (test programs drive
-// the window from there); it may be empty.
+// the window from there); it may be empty. `exitSignals` is a watcher installed earlier, so a
+// signal that comes during start-up still ends the run; without one, the run installs its own.
 int RunKorvi(QApplication &app, const MainWindowSeams &seams = {},
-             const std::function<void(TfrmMain &)> &started = {});
+             const std::function<void(TfrmMain &)> &started = {},
+             ExitSignalWatcher *exitSignals = nullptr);

@@ -2,6 +2,7 @@
 
 #include "app/AppMain.h"
 #include "app/AppTitle.h"
+#include "app/ExitSignals.h"
 #include "app/OneApp.h"
 #include "support/gui/GuiUtils.h"
 
@@ -11,8 +12,11 @@ int main(int argc, char *argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QString::fromLatin1(kAppTitle));
     InstallGuiSupport();
+    // Before anything else: a signal during start-up, once the handshake has begun, still ends
+    // the program through its exit path.
+    ExitSignalWatcher exitSignals;
     if (IsAlreadyRunning()) {
         return 0;
     }
-    return RunKorvi(app);
+    return RunKorvi(app, {}, {}, &exitSignals);
 }
