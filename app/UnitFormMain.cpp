@@ -27,16 +27,19 @@
 #include "workbench/WorkbenchPage.h"
 
 #include <QCloseEvent>
+#include <QDir>
 #include <QFileInfo>
 #include <QFont>
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QScreen>
+#include <QTimer>
 
 namespace {
 
 const QString kContactAddress = QStringLiteral("korvi@example.com");
+constexpr int kSignalExitPollMs = 100;
 
 }  // namespace
 
@@ -98,14 +101,19 @@ void TfrmMain::FormCreate() {
     Settings()->FillTaskLimits();
     ConnectDownloadPage();
     ReadStartupSettings();
+    if (IniFile->Unreadable()) {
+        m_messages->ShowWarning(
+            this, QString::fromLatin1(kAppTitle),
+            QStringLiteral("无法读取设置文件：\n%1\n本次运行使用默认设置，且不会改写该文件。")
+                .arg(QDir::toNativeSeparators(IniFile->FileName())));
+    }
     SetWindowFont();
     ApplyFieldLabelColours(this);
     CentreOnScreen();
     PlaceProgressBar();
     InstallDropRouting();
     ConnectWorkbenchPage();
-    // Loaded while the scheduler is idle: nothing starts before the start button.
-    LoadTasks(*M3u8()->Scheduler(), TasksFile());
+    LoadTaskList();
     CheckComponents();
     if (m_lastRunVersion != GetFileVersionText()) {
         CheckSystemVersion();
@@ -127,6 +135,23 @@ void TfrmMain::ConnectWorkbenchPage() {
 
 FileDialogs *TfrmMain::Dialogs() const {
     return m_fileDialogs.get();
+}
+
+void TfrmMain::LoadTaskList() {
+    // Loaded while the scheduler is idle: nothing starts before the start button.
+    bool unreadable = false;
+    LoadTasks(*M3u8()->Scheduler(), TasksFile(), &unreadable);
+    // Made after the load, which only repeats what the file holds.
+    m_taskSaver = std::make_unique<TaskListSaver>(M3u8()->Model(), TasksFile());
+    if (!unreadable) {
+        return;
+    }
+    m_taskSaver->SetBlocked(true);
+    m_messages->ShowWarning(
+        this, QString::fromLatin1(kAppTitle),
+        QStringLiteral(
+            "无法读取任务列表文件：\n%1\n本次运行不会改写该文件，新添加的任务不会被保存。")
+            .arg(QDir::toNativeSeparators(TasksFile())));
 }
 
 void TfrmMain::SetCaption() {
@@ -173,7 +198,10 @@ void TfrmMain::FormDestroy() {
     WriteExitHistory();
     IniFile.reset();
     M3u8()->Scheduler()->ReleaseSlots();
-    SaveTasks(*M3u8()->Model(), TasksFile());
+    if (m_taskSaver) {
+        m_taskSaver->SaveNow();
+        m_taskSaver.reset();
+    }
     ReleaseTaskbarList();
 }
 
@@ -222,11 +250,37 @@ bool TfrmMain::FormCloseQuery() {
 }
 
 void TfrmMain::closeEvent(QCloseEvent *event) {
-    if (!FormCloseQuery()) {
+    if (!m_forceClose && !FormCloseQuery()) {
         event->ignore();
         return;
     }
     QMainWindow::closeEvent(event);
+    if (event->isAccepted()) {
+        emit Closed();
+    }
+}
+
+void TfrmMain::ExitFromSignal() {
+    if (m_signalExit.isValid()) {
+        // A second signal: the user will not wait.
+        m_forceClose = true;
+        m_tray->RequestExit();
+        return;
+    }
+    m_signalExit.start();
+    ContinueSignalExit();
+}
+
+void TfrmMain::ContinueSignalExit() {
+    if (m_signalExit.elapsed() >= kSignalExitGraceMs) {
+        m_forceClose = true;
+    }
+    // The close query stops the downloads and keeps new ones from starting; their stop events
+    // arrive on the event loop, so ask again shortly.
+    if (m_tray->RequestExit()) {
+        return;
+    }
+    QTimer::singleShot(kSignalExitPollMs, this, &TfrmMain::ContinueSignalExit);
 }
 
 void TfrmMain::showEvent(QShowEvent *event) {

@@ -2,6 +2,7 @@
 // The main window (unit UnitFormMain): hosts the four pages, the status bar, the menu and the
 // download slots, and runs the start-up and close sequences.
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QString>
 #include <functional>
@@ -15,6 +16,7 @@ class M3u8Page;
 class MainWindowTray;
 class MessageService;
 class SettingsPage;
+class TaskListSaver;
 
 namespace Ui {
 class TfrmMain;
@@ -36,6 +38,8 @@ class TfrmMain : public QMainWindow {
 public:
     static constexpr int kPageCount = 4;
     static constexpr int kM3u8Page = 2;
+    // How long a signal waits for running downloads to stop before the window closes anyway.
+    static constexpr int kSignalExitGraceMs = 5000;
 
     explicit TfrmMain(const MainWindowSeams &seams = {}, QWidget *parent = nullptr);
     ~TfrmMain() override;
@@ -67,12 +71,20 @@ public:
     M3u8Page *M3u8() const;
     // Whether the window may close: while downloads run, the first request only stops them.
     bool FormCloseQuery();
+    // Keeps Tasks.dat in step with the list while the program runs.
+    TaskListSaver *TaskSaver() const { return m_taskSaver.get(); }
 
 public slots:
     // A later start of the program asks for this window: show, restore, raise and activate it.
     void WMActivateInstance();
+    // A signal asks the program to end: leave through the normal closing path. Running downloads
+    // are stopped and waited for up to kSignalExitGraceMs; then, or at a second signal, the
+    // window closes whatever still runs.
+    void ExitFromSignal();
 
 signals:
+    // The window has closed for real (not hidden to the tray): the program ends.
+    void Closed();
     // Emitted after WMActivateInstance has brought the window forward.
     void InstanceActivated();
 
@@ -102,6 +114,8 @@ private:
     void ApplyQueueSettings();
     QString TasksFile() const;
     void WriteExitHistory();
+    void LoadTaskList();
+    void ContinueSignalExit();
 
     // The application-wide hook that hands dropped files to the page under the drop.
     void InstallDropRouting();
@@ -123,4 +137,8 @@ private:
     MainWindowTray *m_tray = nullptr;
     DropRouter *m_dropRouter = nullptr;
     std::unique_ptr<SharedFileDialogs> m_fileDialogs;
+    std::unique_ptr<TaskListSaver> m_taskSaver;
+    // Started by the first exit signal.
+    QElapsedTimer m_signalExit;
+    bool m_forceClose = false;
 };

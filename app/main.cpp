@@ -1,8 +1,9 @@
 // Program entry: one copy per user; a later start hands over to the running copy and exits.
 
+#include "app/AppMain.h"
 #include "app/AppTitle.h"
+#include "app/ExitSignals.h"
 #include "app/OneApp.h"
-#include "app/UnitFormMain.h"
 #include "support/gui/GuiUtils.h"
 
 #include <QApplication>
@@ -11,13 +12,11 @@ int main(int argc, char *argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QString::fromLatin1(kAppTitle));
     InstallGuiSupport();
+    // Before anything else: a signal during start-up, once the handshake has begun, still ends
+    // the program through its exit path.
+    ExitSignalWatcher exitSignals;
     if (IsAlreadyRunning()) {
         return 0;
     }
-    TfrmMain window;
-    SetActivateInstanceHandler([&window] { window.WMActivateInstance(); });
-    window.show();
-    const int result = app.exec();
-    SetActivateInstanceHandler(nullptr);
-    return result;
+    return RunKorvi(app, {}, {}, &exitSignals);
 }

@@ -1,6 +1,7 @@
 #include "support/TextUtils.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QStringDecoder>
 #include <QStringEncoder>
@@ -103,10 +104,28 @@ QString DecodeLine(const QByteArray &bytes) {
 }
 
 int LoadTextFile(const QString &path, QStringList &lines, bool dropBlank) {
-    QFile file(path);
-    if (!file.exists() || !file.open(QIODevice::ReadOnly))
+    return LoadTextFile(path, lines, dropBlank, nullptr);
+}
+
+int LoadTextFile(const QString &path, QStringList &lines, bool dropBlank, bool *readError) {
+    if (readError)
+        *readError = false;
+    const QFileInfo info(path);
+    if (!info.exists())
         return 0;
+    QFile file(path);
+    // A folder (or anything else that is no file) in the file's place cannot be read either.
+    if (!info.isFile() || !file.open(QIODevice::ReadOnly)) {
+        if (readError)
+            *readError = true;
+        return 0;
+    }
     QByteArray data = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        if (readError)
+            *readError = true;
+        return 0;
+    }
     // A byte-order mark written by an editor is not part of the first line.
     if (data.startsWith("\xEF\xBB\xBF"))
         data.remove(0, 3);
@@ -127,9 +146,19 @@ int LoadTextFile(const QString &path, QStringList &lines, bool dropBlank) {
 }
 
 bool SaveTextFile(const QStringList &lines, const QString &path) {
+    return SaveTextFile(lines, path, QFileDevice::Permissions());
+}
+
+bool SaveTextFile(const QStringList &lines, const QString &path,
+                  QFileDevice::Permissions permissions) {
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return false;
+    // Set on the temporary file, so the content is never readable by others, not even briefly.
+    if (permissions != QFileDevice::Permissions() && !file.setPermissions(permissions)) {
+        file.cancelWriting();
+        return false;
+    }
     QByteArray data;
     for (const QString &line : lines) {
         data += line.toUtf8();

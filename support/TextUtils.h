@@ -2,6 +2,7 @@
 // Checksums, UTF-8 detection, text files and Base64 (units Unit_CRC, UTF8Unit).
 
 #include <QByteArray>
+#include <QFileDevice>
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
@@ -23,10 +24,16 @@ QString DecodeLine(const QByteArray &bytes);
 // `dropBlank`, lines holding only blanks and control characters are dropped. Returns the number
 // of lines in `lines` afterwards; 0 (and `lines` untouched) for a missing or empty file.
 int LoadTextFile(const QString &path, QStringList &lines, bool dropBlank);
+// The same; `*readError` tells a file that exists but could not be read (not a regular file, no
+// access, an input/output error) from a missing one. Such a file also gives 0.
+int LoadTextFile(const QString &path, QStringList &lines, bool dropBlank, bool *readError);
 
 // Writes the lines as UTF-8 without BOM, CR LF after every line, atomically (temporary file and
 // rename). Returns false when the file could not be written.
 bool SaveTextFile(const QStringList &lines, const QString &path);
+// The same, the new file getting `permissions` (an older file's are replaced too).
+bool SaveTextFile(const QStringList &lines, const QString &path,
+                  QFileDevice::Permissions permissions);
 
 // Base64 (RFC 4648, '=' padding) of the text's UTF-8 bytes, CR LF after every 76 characters.
 QString EncodeBase64(const QString &text);

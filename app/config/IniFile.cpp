@@ -17,20 +17,29 @@ namespace {
 // Case-insensitive names, values stored as UTF-8 bytes, one key per name, no multi-line values.
 using Ini = CSimpleIniA;
 
-void LoadInto(const QString &fileName, Ini &ini) {
+// False when the file exists but cannot be read; a missing file is an empty one.
+bool LoadInto(const QString &fileName, Ini &ini) {
     ini.SetUnicode(true);
     ini.SetMultiKey(false);
     ini.SetMultiLine(false);
     ini.SetQuotes(false);
     ini.SetSpaces(false);
+    const QFileInfo info(fileName);
+    if (!info.exists()) {
+        return true;
+    }
     QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly)) {
-        return;
+    if (!info.isFile() || !file.open(QIODevice::ReadOnly)) {
+        return false;
     }
     const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        return false;
+    }
     if (!bytes.isEmpty()) {
         ini.LoadData(bytes.constData(), size_t(bytes.size()));
     }
+    return true;
 }
 
 // A file edited by hand on a code-page-936 system may hold GBK bytes; take them as such rather
@@ -72,12 +81,9 @@ bool SaveAtomically(const QString &fileName, const Ini &ini) {
     return file.commit();
 }
 
-// Permission bits say little for root or on a read-only mount: try it.
-bool CanWriteBeside(const QString &folder, const QString &file) {
-    if (QFileInfo::exists(file)) {
-        QFile existing(file);
-        return existing.open(QIODevice::ReadWrite | QIODevice::Append);
-    }
+// Permission bits say little for root or on a read-only mount: try it. The file itself may be
+// writable, but the atomic write needs a new file beside it.
+bool CanWriteIn(const QString &folder) {
     QTemporaryFile probe(folder + QLatin1String("/.korvi-probe-XXXXXX"));
     return probe.open();
 }
@@ -89,7 +95,9 @@ IniFile::IniFile(const QString &fileName) : m_fileName(fileName) {}
 QString IniFile::ReadString(const QString &section, const QString &key,
                             const QString &defaultValue) const {
     Ini ini;
-    LoadInto(m_fileName, ini);
+    if (!LoadInto(m_fileName, ini)) {
+        m_unreadable = true;
+    }
     const char *value = ini.GetValue(Utf8(section).c_str(), Utf8(key).c_str(), nullptr);
     return value ? DecodeValue(value) : defaultValue;
 }
@@ -99,9 +107,15 @@ bool IniFile::WriteString(const QString &section, const QString &key, const QStr
     flat.replace(QLatin1String("\r\n"), QLatin1String(" "));
     flat.replace(QLatin1Char('\r'), QLatin1Char(' '));
     flat.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    if (m_unreadable) {
+        return false;
+    }
     // Read afresh so edits made to the file while the program runs are kept.
     Ini ini;
-    LoadInto(m_fileName, ini);
+    if (!LoadInto(m_fileName, ini)) {
+        m_unreadable = true;
+        return false;
+    }
     if (ini.SetValue(Utf8(section).c_str(), Utf8(key).c_str(), Utf8(flat).c_str()) < 0) {
         return false;
     }
@@ -131,7 +145,7 @@ QString IniFile::LocationFor(const QString &programFile, const QString &configHo
     const QFileInfo program(programFile);
     const QString name = program.completeBaseName() + QLatin1String(".ini");
     const QString beside = program.absoluteDir().filePath(name);
-    if (CanWriteBeside(program.absolutePath(), beside)) {
+    if (CanWriteIn(program.absolutePath())) {
         return beside;
     }
     return QDir(configHome).filePath(QLatin1String("Korvi/") + name);

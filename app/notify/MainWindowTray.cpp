@@ -132,10 +132,11 @@ void MainWindowTray::TrayIcon1Activated(QSystemTrayIcon::ActivationReason reason
     }
 }
 
-void MainWindowTray::RequestExit() {
+bool MainWindowTray::RequestExit() {
     m_exitRequested = true;
-    m_window->close();
+    const bool closed = m_window->close();
     m_exitRequested = false;
+    return closed;
 }
 
 void MainWindowTray::ShowBalloon(const QString &title, const QString &text, int timeoutMs) {

@@ -41,8 +41,8 @@ public:
 
     // Closes the window for real (the exit entry, or the shut-down after downloads). A close
     // refused by the window's own close handling leaves it open, and the next close box click
-    // hides it again.
-    void RequestExit();
+    // hides it again. Returns whether the window closed.
+    bool RequestExit();
 
     // A balloon from the icon; without a tray, the desktop's notification service is used.
     void ShowBalloon(const QString &title, const QString &text, int timeoutMs);

@@ -3,6 +3,7 @@
 #include "support/TextUtils.h"
 #include "tasks/queue/TaskListModel.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QTimer>
 
@@ -34,6 +35,15 @@ QString FileNamePart(const QString &path) {
 }
 
 }  // namespace
+
+QString AbsoluteOutputPath(const QString &path, const QString &home) {
+    if (path.isEmpty() || QDir::isAbsolutePath(path))
+        return path;
+    QString relative = path;
+    if (relative.startsWith(QLatin1String("~/")))
+        relative.remove(0, 2);
+    return QDir::cleanPath(QDir(home).filePath(relative));
+}
 
 TaskScheduler::TaskScheduler(TaskListModel *model, SchedulerHost *host, DownloadTaskFactory factory,
                              QObject *parent)
@@ -78,7 +88,7 @@ DownloadTask *TaskScheduler::Slot(int slot) const {
 void TaskScheduler::AddM3u8Task(const QString &url, const QString &outFile,
                                 const QString &headers) {
     const QString address = url.trimmed();
-    const QString output = outFile.trimmed();
+    const QString output = AbsoluteOutputPath(outFile.trimmed(), QDir::homePath());
     if (address.isEmpty() || output.isEmpty())
         return;
     m_model->AppendRow(QString::number(m_model->Count() + 1), output, address, headers);
@@ -113,6 +123,8 @@ bool TaskScheduler::IsAddressInUse(const QString &url) const {
 }
 
 void TaskScheduler::StartDownloadListedM3u8() {
+    if (m_closeRefused)
+        return;
     const int limit = static_cast<int>(std::min<quint32>(LimitTasks, SlotCount));
     for (int slot = 0; slot < limit; ++slot) {
         const int position = GetTaskIndex();
@@ -210,6 +222,7 @@ void TaskScheduler::btnMStartTaskClick() {
         m_host->SetStatusText(2, QString());
         SetStartButton(false);
     } else {
+        m_closeRefused = false;
         SetStartButton(true);
         Stopped = false;
         StartDownloadListedM3u8();
@@ -221,7 +234,10 @@ void TaskScheduler::btnMStartTaskClick() {
 bool TaskScheduler::FormCloseQuery() {
     if (!Stopped)
         StopDownloadM3u8();
-    return !AnyTaskRunning();
+    if (!AnyTaskRunning())
+        return true;
+    m_closeRefused = true;
+    return false;
 }
 
 void TaskScheduler::SettingsSaved() {

@@ -20,6 +20,11 @@
 class QTimer;
 class TaskListModel;
 
+// The output path a task keeps: ffmpeg merges inside the task's work folder, which is deleted
+// afterwards, so a relative path is taken against `home` (and "~/" means `home`). An absolute
+// path is kept as given.
+QString AbsoluteOutputPath(const QString &path, const QString &home);
+
 class TaskScheduler : public QObject {
     Q_OBJECT
 public:
@@ -49,7 +54,8 @@ public:
     // Slots are 1-based; an empty slot gives nullptr.
     DownloadTask *Slot(int slot) const;
 
-    // Positions in the list are 1-based, 0 meaning none.
+    // Positions in the list are 1-based, 0 meaning none. A relative output path is made absolute
+    // against the user's home folder.
     void AddM3u8Task(const QString &url, const QString &outFile, const QString &headers);
     // The first queued row, skipping rows whose address a running slot is downloading: both
     // would share one work folder, and starting the second would wipe the first one's files.
@@ -64,8 +70,11 @@ public:
 
     void tmrDownloadTimer();
     void btnMStartTaskClick();
-    // Whether the window may close: the first request only stops running tasks.
+    // Whether the window may close: the first request only stops running tasks. Once a close
+    // has been refused, no task starts until the start button is pressed again, so a tick that
+    // was already armed cannot restart the stopped rows and refuse the next close too.
     bool FormCloseQuery();
+    bool IsCloseRefused() const { return m_closeRefused; }
     // After the settings were saved: a raised limit fills the new slots at once.
     void SettingsSaved();
     // Removes the row (0-based) unless a task is working on it; returns whether it went.
@@ -97,6 +106,7 @@ private:
     // The work folder name each slot was last given, to keep a second row off it.
     std::array<QString, SlotCount> m_slotWorkIds;
     bool m_buttonShowsStop = false;
+    bool m_closeRefused = false;
 
     std::array<std::unique_ptr<DownloadTask>, SlotCount> Tasks;
     bool Stopped = true;

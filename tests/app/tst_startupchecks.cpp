@@ -1,11 +1,16 @@
 // The start-up checks: missing external tools and a 32-bit system each give their one box, and
 // the window starts in every case.
 #include "RecordingMessages.h"
+#include "TestTools.h"
 #include "app/UnitFormMain.h"
 #include "support/ExternalTools.h"
+#include "tasks/page/M3u8Page.h"
+#include "tasks/queue/TaskScheduler.h"
+#include "tasks/queue/TaskStore.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -178,6 +183,45 @@ private slots:
         QCOMPARE(messages.boxes[0].caption, kToolsCaption);
         QCOMPARE(messages.boxes[0].text, QStringLiteral("请不要删除ffmpeg.exe和aria2c.exe"));
         QCOMPARE(messages.boxes[1].caption, kSystemCaption);
+    }
+
+    void unreadable_files_are_reported_once_and_left_alone_data() {
+        QTest::addColumn<QString>("unreadable");  // the file that a socket stands in for
+        QTest::newRow("task list") << "Tasks.dat";
+        QTest::newRow("settings") << "korvi.ini";
+    }
+
+    void unreadable_files_are_reported_once_and_left_alone() {
+        QFETCH(QString, unreadable);
+        QVERIFY(MakeFakeTool(m_programDir->path(), QStringLiteral("ffmpeg")));
+        QVERIFY(MakeFakeTool(m_programDir->path(), QStringLiteral("aria2c")));
+        QTemporaryDir folder;
+        const QString path = folder.filePath(unreadable);
+        QVERIFY(TestTools::MakeSocketFile(path));
+        RecordingMessages messages;
+        MainWindowSeams seams;
+        seams.iniPath = folder.filePath(QStringLiteral("korvi.ini"));
+        seams.messages = &messages;
+        seams.isWin64 = [] { return true; };
+        {
+            TfrmMain window(seams);
+            QCOMPARE(messages.boxes.size(), 1);
+            QCOMPARE(messages.boxes[0].kind, QStringLiteral("warning"));
+            QVERIFY2(messages.boxes[0].text.contains(QDir::toNativeSeparators(path)),
+                     qPrintable(messages.boxes[0].text));
+            window.M3u8()->Scheduler()->AddM3u8Task(QStringLiteral("http://h/a.m3u8"),
+                                                    QStringLiteral("/v/a.mp4"), QString());
+            QTest::qWait(TaskListSaver::DefaultDelayMs + 200);
+        }
+        QCOMPARE(messages.boxes.size(), 1);
+        QVERIFY2(QFileInfo::exists(path) && !QFileInfo(path).isFile(), "the file was replaced");
+        // The other file is written as ever.
+        if (unreadable == QLatin1String("Tasks.dat")) {
+            QVERIFY(TestTools::ReadFile(seams.iniPath).contains("Version="));
+        } else {
+            QVERIFY(TestTools::ReadFile(folder.filePath(QStringLiteral("Tasks.dat")))
+                        .contains("/v/a.mp4|"));
+        }
     }
 
 private:

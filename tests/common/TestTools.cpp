@@ -5,6 +5,14 @@
 #include <QFileInfo>
 #include <QProcess>
 
+#ifdef Q_OS_UNIX
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstring>
+#endif
+
 namespace TestTools {
 
 QByteArray ReadFile(const QString &path) {
@@ -32,6 +40,28 @@ bool RunTool(const QString &program, const QStringList &args, int timeoutMs) {
         return false;
     }
     return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
+bool MakeSocketFile(const QString &path) {
+#ifdef Q_OS_UNIX
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    if (fd < 0)
+        return false;
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const QByteArray name = QFile::encodeName(path);
+    if (name.size() >= qsizetype(sizeof(address.sun_path))) {
+        ::close(fd);
+        return false;
+    }
+    std::memcpy(address.sun_path, name.constData(), size_t(name.size()));
+    const bool bound = ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof(address)) == 0;
+    ::close(fd);
+    return bound && QFileInfo::exists(path) && !QFileInfo(path).isFile();
+#else
+    Q_UNUSED(path);
+    return false;
+#endif
 }
 
 void IsolateEnvironment(const QString &base) {

@@ -13,6 +13,10 @@ bool WriteFile(const QString &path, const QByteArray &data);  // creates the par
 // True when the program started, ended within timeoutMs and exited with code 0. Standard
 // output is dropped, standard error goes to the test's own. Killed when it overruns.
 bool RunTool(const QString &program, const QStringList &args, int timeoutMs = 60000);
+// Leaves a Unix-domain socket file at `path`, as a crashed server leaves one. Nobody can open it
+// for reading, root included (tests run as root, which reads any file whatever its mode), yet a
+// rename or an unlink replaces it just as it would a file without read access.
+bool MakeSocketFile(const QString &path);
 // Points TMPDIR and HOME into `base` (call it before the first use of the temporary folder),
 // prepares the trash's parent folder and drops proxy variables, so work folders, the trash and
 // every request stay inside the test's own folder and the loopback.

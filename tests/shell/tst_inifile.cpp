@@ -1,5 +1,6 @@
 // The settings file: where it lives, what a write leaves on disk, and that values come back
 // exactly as they were written.
+#include "TestTools.h"
 #include "app/config/IniFile.h"
 
 #include <QDir>
@@ -204,6 +205,35 @@ private slots:
                  config + "/Korvi/korvi.ini");
         // /proc is read-only for everyone.
         QCOMPARE(IniFile::LocationFor("/proc/korvi", config), config + "/Korvi/korvi.ini");
+    }
+
+    void unreadable_file_is_never_written() {
+        QVERIFY(TestTools::MakeSocketFile(m_path));
+        IniFile ini(m_path);
+        QVERIFY(!ini.Unreadable());
+        QCOMPARE(ini.ReadInteger("Options", "LimitTasks", 1), 1);
+        QVERIFY(ini.Unreadable());
+        QVERIFY(!ini.WriteString("History", "M3u8Url", "http://h/a.m3u8"));
+        QVERIFY(!ini.WriteInteger("Options", "PageIndex", 2));
+        QVERIFY(QFileInfo::exists(m_path) && !QFileInfo(m_path).isFile());
+        // A file that reads fine is not marked, a missing one neither.
+        IniFile fresh(m_dir->filePath("other.ini"));
+        QVERIFY(fresh.WriteString("Options", "Version", "1.0.0"));
+        QCOMPARE(fresh.ReadString("Options", "Version", ""), QString("1.0.0"));
+        QVERIFY(!fresh.Unreadable());
+    }
+
+    void writable_file_in_a_folder_that_is_not_goes_to_config_home() {
+        const QString bin = m_dir->filePath("bin");
+        QVERIFY(QDir().mkpath(bin));
+        WriteAll(bin + "/korvi.ini", "[Options]\nVersion=0.9\n");
+        // An immutable folder: the file in it stays writable, no file can be made beside it.
+        if (!TestTools::RunTool("chattr", {"+i", bin}, 10000)) {
+            QSKIP("chattr +i is not available here");
+        }
+        const QString location = IniFile::LocationFor(bin + "/korvi", m_dir->filePath("config"));
+        TestTools::RunTool("chattr", {"-i", bin}, 10000);
+        QCOMPARE(location, m_dir->filePath("config") + "/Korvi/korvi.ini");
     }
 
 private:

@@ -6,6 +6,7 @@
 #include "tasks/queue/TaskListModel.h"
 #include "tasks/queue/TaskScheduler.h"
 
+#include <QDir>
 #include <QTimer>
 #include <QtTest>
 
@@ -93,6 +94,9 @@ private slots:
     void no_shutdown_question_without_the_option();
     void close_is_refused_while_running_and_allowed_after_stop_events();
     void close_when_idle_is_allowed_at_once();
+    void refused_close_keeps_an_armed_tick_from_restarting_rows();
+    void relative_output_is_taken_against_home_data();
+    void relative_output_is_taken_against_home();
     void running_row_is_not_removed_but_others_are();
     void moved_running_row_keeps_receiving_its_reports();
 };
@@ -660,6 +664,65 @@ void TestTaskScheduler::close_when_idle_is_allowed_at_once() {
     Rig rig(2, 2);
     QVERIFY(rig.scheduler.FormCloseQuery());
     QVERIFY(!rig.slot(1));
+}
+
+void TestTaskScheduler::refused_close_keeps_an_armed_tick_from_restarting_rows() {
+    Rig rig(2, 3);
+    rig.start();
+    QVERIFY(rig.scheduler.IsTickArmed());
+    QVERIFY(!rig.scheduler.FormCloseQuery());
+    rig.slot(1)->ReportStop();
+    rig.slot(2)->ReportStop();
+    // The tick the start button armed comes after the refusal: it must start nothing.
+    rig.tick();
+    rig.scheduler.AddM3u8Task(UrlOf(4), OutOf(4), QString());
+    rig.scheduler.SettingsSaved();
+    rig.tick();
+    QCOMPARE(rig.slot(1)->Starts(), 1);
+    QCOMPARE(rig.slot(2)->Starts(), 1);
+    QVERIFY(!rig.scheduler.AnyTaskRunning());
+    QVERIFY(!rig.scheduler.IsStopped());  // still active: the button reads "停止任务"
+    QCOMPARE(rig.host.caption, QStringLiteral("停止任务"));
+    QVERIFY(rig.scheduler.FormCloseQuery());
+
+    // The user stops and starts again: the queue runs as before.
+    rig.start();
+    QVERIFY(rig.scheduler.IsStopped());
+    rig.start();
+    QCOMPARE(rig.slot(1)->Starts(), 2);
+    QCOMPARE(rig.slot(2)->Starts(), 2);
+    QVERIFY(rig.model.IsRowRunning(0) && rig.model.IsRowRunning(1));
+}
+
+void TestTaskScheduler::relative_output_is_taken_against_home_data() {
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("kept");
+    QTest::newRow("bare name") << "a.mp4"
+                               << "/home/u/a.mp4";
+    QTest::newRow("relative folder") << "Videos/第1集.mp4"
+                                     << "/home/u/Videos/第1集.mp4";
+    QTest::newRow("dot and dot-dot") << "./x/../b.mp4"
+                                     << "/home/u/b.mp4";
+    QTest::newRow("tilde") << "~/Videos/c.mp4"
+                           << "/home/u/Videos/c.mp4";
+    QTest::newRow("absolute stays as typed") << "/data//v/d.mp4"
+                                             << "/data//v/d.mp4";
+    QTest::newRow("tilde inside a name") << "~x.mp4"
+                                         << "/home/u/~x.mp4";
+}
+
+void TestTaskScheduler::relative_output_is_taken_against_home() {
+    QFETCH(QString, typed);
+    QFETCH(QString, kept);
+    QCOMPARE(AbsoluteOutputPath(typed, QStringLiteral("/home/u")), kept);
+
+    // Every caller of AddM3u8Task gets it: the page, the loader and the imports.
+    Rig rig(1);
+    rig.scheduler.AddM3u8Task(UrlOf(1), QStringLiteral(" ") + typed, QString());
+    QCOMPARE(rig.field(1, C::ColFile), AbsoluteOutputPath(typed, QDir::homePath()));
+    QVERIFY(QDir::isAbsolutePath(rig.field(1, C::ColFile)));
+    rig.start();
+    QCOMPARE(rig.slot(1)->Output(), rig.field(1, C::ColFile));
 }
 
 void TestTaskScheduler::running_row_is_not_removed_but_others_are() {

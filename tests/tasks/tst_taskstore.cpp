@@ -1,6 +1,7 @@
 // Tasks.dat: what is written, what is read back, and what a bad file or a failed write does.
 
 #include "FakeTask.h"
+#include "TestTools.h"
 
 #include "tasks/queue/TaskListModel.h"
 #include "tasks/queue/TaskScheduler.h"
@@ -12,6 +13,8 @@
 #include <QStringEncoder>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -34,6 +37,18 @@ QByteArray ReadAll(const QString &path) {
 bool WriteAll(const QString &path, const QByteArray &bytes) {
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+int FileMode(const QString &path) {
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return -1;
+    return int(st.st_mode & 0777);
+}
+
+// Puts something that exists but cannot be read where the file should be.
+bool MakeUnreadable(const QString &path, const QString &kind) {
+    return kind == QLatin1String("folder") ? QDir().mkpath(path) : TestTools::MakeSocketFile(path);
 }
 
 QString Base64OfUtf8(const QString &text) {
@@ -62,6 +77,15 @@ private slots:
     void loading_starts_nothing();
     void empty_list_deletes_the_file();
     void failed_write_keeps_the_old_file();
+    void bar_or_line_break_in_a_field_survives_a_restart_data();
+    void bar_or_line_break_in_a_field_survives_a_restart();
+    void older_lines_load_as_before_data();
+    void older_lines_load_as_before();
+    void file_is_for_its_owner_only();
+    void unreadable_file_is_reported_and_loads_nothing_data();
+    void unreadable_file_is_reported_and_loads_nothing();
+    void changes_of_the_rows_are_saved_soon_in_one_write();
+    void blocked_saver_never_touches_the_file();
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -271,6 +295,163 @@ void TestTaskStore::failed_write_keeps_the_old_file() {
     QVERIFY(!SaveTasks(rig.model, path));
     QCOMPARE(ReadAll(path), old);
     QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden).size(), 1);
+}
+
+void TestTaskStore::bar_or_line_break_in_a_field_survives_a_restart_data() {
+    QTest::addColumn<QString>("output");
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<QString>("headers");
+    QTest::newRow("bar in the address query") << "/v/a.mp4"
+                                              << "http://h/a.m3u8?sel=a|b&t=1"
+                                              << "Cookie: k=v";
+    QTest::newRow("bar in the output") << "/v/a|b 第1集.mp4"
+                                       << "http://h/a.m3u8" << QString();
+    QTest::newRow("bars and percents in both") << "/v/100%|a%7C.mp4"
+                                               << "http://h/%7C|x%25.m3u8"
+                                               << "Referer: http://h/|";
+    QTest::newRow("line break in the address") << "/v/c.mp4"
+                                               << "http://h/c.m3u8\r\nX" << QString();
+}
+
+void TestTaskStore::bar_or_line_break_in_a_field_survives_a_restart() {
+    QFETCH(QString, output);
+    QFETCH(QString, address);
+    QFETCH(QString, headers);
+    Rig saved;
+    saved.scheduler.AddM3u8Task(QStringLiteral("http://h/before.m3u8"),
+                                QStringLiteral("/v/before.mp4"), QString());
+    saved.scheduler.AddM3u8Task(address, output, headers);
+    QVERIFY(SaveTasks(saved.model, m_path));
+    const QList<QByteArray> lines = ReadAll(m_path).split('\n');
+    QCOMPARE(lines.size(), 3);
+    // The ordinary line is written as ever; the other still has three fields.
+    QCOMPARE(lines[0], QByteArray("/v/before.mp4|http://h/before.m3u8|\r"));
+    QCOMPARE(lines[1].split('|').size(), 3);
+
+    Rig loaded;
+    QCOMPARE(LoadTasks(loaded.scheduler, m_path), 2);
+    QCOMPARE(loaded.model.Field(1, C::ColFile), output);
+    QCOMPARE(loaded.model.Field(1, C::ColUrl), address);
+    QCOMPARE(loaded.model.Field(1, C::ColHeaders), headers);
+}
+
+void TestTaskStore::older_lines_load_as_before_data() {
+    QTest::addColumn<QByteArray>("line");
+    QTest::addColumn<QString>("output");
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<QString>("headers");
+    QTest::newRow("percent escapes of a URL stay as they are")
+        << QByteArray("/v/a%7Cb%25.mp4|http://h/a%7Cb.m3u8?q=%0A|UmVmZXJlcjogeA==")
+        << "/v/a%7Cb%25.mp4"
+        << "http://h/a%7Cb.m3u8?q=%0A"
+        << "Referer: x";
+    QTest::newRow("without headers") << QByteArray("/v/b.mp4|/v/local.m3u8|") << "/v/b.mp4"
+                                     << "/v/local.m3u8" << QString();
+    QTest::newRow("relative output becomes absolute")
+        << QByteArray("c.mp4|http://h/c.m3u8|") << QDir::homePath() + "/c.mp4"
+        << "http://h/c.m3u8" << QString();
+}
+
+void TestTaskStore::older_lines_load_as_before() {
+    QFETCH(QByteArray, line);
+    QFETCH(QString, output);
+    QFETCH(QString, address);
+    QFETCH(QString, headers);
+    QVERIFY(WriteAll(m_path, line + "\r\n"));
+    Rig loaded;
+    QCOMPARE(LoadTasks(loaded.scheduler, m_path), 1);
+    QCOMPARE(loaded.model.Field(0, C::ColFile), output);
+    QCOMPARE(loaded.model.Field(0, C::ColUrl), address);
+    QCOMPARE(loaded.model.Field(0, C::ColHeaders), headers);
+}
+
+void TestTaskStore::file_is_for_its_owner_only() {
+    Rig rig;
+    rig.scheduler.AddM3u8Task(QStringLiteral("http://h/a.m3u8"), QStringLiteral("/v/a.mp4"),
+                              QStringLiteral("Cookie: secret"));
+    QVERIFY(SaveTasks(rig.model, m_path));
+    QCOMPARE(FileMode(m_path), 0600);
+    // A file an older run left readable by everyone is tightened at the next save.
+    QVERIFY(QFile::setPermissions(
+        m_path, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther));
+    QCOMPARE(FileMode(m_path), 0644);
+    QVERIFY(SaveTasks(rig.model, m_path));
+    QCOMPARE(FileMode(m_path), 0600);
+}
+
+void TestTaskStore::unreadable_file_is_reported_and_loads_nothing_data() {
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("socket") << "socket";
+    QTest::newRow("folder") << "folder";
+}
+
+void TestTaskStore::unreadable_file_is_reported_and_loads_nothing() {
+    QFETCH(QString, kind);
+    QVERIFY(MakeUnreadable(m_path, kind));
+    Rig loaded;
+    bool unreadable = false;
+    QCOMPARE(LoadTasks(loaded.scheduler, m_path, &unreadable), 0);
+    QVERIFY(unreadable);
+    QCOMPARE(loaded.model.Count(), 0);
+
+    // A readable or a missing file is not reported.
+    const QString other = m_dir->filePath(QStringLiteral("other.dat"));
+    QCOMPARE(LoadTasks(loaded.scheduler, other, &unreadable), 0);
+    QVERIFY(!unreadable);
+    QVERIFY(WriteAll(other, "/v/1.mp4|http://h/1.m3u8|\r\n"));
+    QCOMPARE(LoadTasks(loaded.scheduler, other, &unreadable), 1);
+    QVERIFY(!unreadable);
+}
+
+void TestTaskStore::changes_of_the_rows_are_saved_soon_in_one_write() {
+    Rig rig;
+    TaskListSaver saver(&rig.model, m_path);
+    saver.SetDelay(50);
+    QSignalSpy saved(&saver, &TaskListSaver::Saved);
+    for (int n = 1; n <= 3; ++n)
+        rig.scheduler.AddM3u8Task(QStringLiteral("http://h/%1.m3u8").arg(n),
+                                  QStringLiteral("/v/%1.mp4").arg(n), QString());
+    QVERIFY(saver.IsPending());
+    QVERIFY(!QFile::exists(m_path));
+    QTRY_COMPARE(saved.count(), 1);
+    QCOMPARE(ReadAll(m_path).count("\r\n"), 3);
+
+    // Status and progress are not stored: their changes write nothing.
+    rig.model.SetField(0, C::ColStatus, QStringLiteral("下载中"));
+    rig.model.SetField(0, C::ColProgress, QStringLiteral("5.00%"));
+    rig.model.SetField(0, C::ColId, QStringLiteral("7"));
+    QVERIFY(!saver.IsPending());
+
+    // A move, a removal (a finished row) and an edited field each come to the file.
+    QVERIFY(rig.model.moveRow(QModelIndex(), 2, QModelIndex(), 0));
+    QTRY_COMPARE(saved.count(), 2);
+    QVERIFY(ReadAll(m_path).startsWith("/v/3.mp4|"));
+    rig.model.RemoveRow(0);
+    QTRY_COMPARE(saved.count(), 3);
+    QVERIFY(!ReadAll(m_path).contains("/v/3.mp4"));
+    rig.model.SetField(0, C::ColHeaders, QStringLiteral("Referer: x"));
+    QTRY_COMPARE(saved.count(), 4);
+    QVERIFY(ReadAll(m_path).contains(QByteArray("Referer: x").toBase64()));
+    rig.model.Clear();
+    QTRY_COMPARE(saved.count(), 5);
+    QVERIFY(!QFile::exists(m_path));
+    QVERIFY(saved.at(4).at(0).toBool());
+}
+
+void TestTaskStore::blocked_saver_never_touches_the_file() {
+    QVERIFY(MakeUnreadable(m_path, QStringLiteral("socket")));
+    Rig rig;
+    TaskListSaver saver(&rig.model, m_path);
+    saver.SetDelay(10);
+    saver.SetBlocked(true);
+    rig.scheduler.AddM3u8Task(QStringLiteral("http://h/1.m3u8"), QStringLiteral("/v/1.mp4"),
+                              QString());
+    QVERIFY(!saver.IsPending());
+    QVERIFY(!saver.SaveNow());
+    rig.model.Clear();
+    QVERIFY(!saver.SaveNow());
+    QTest::qWait(50);
+    QVERIFY(QFileInfo(m_path).exists() && !QFileInfo(m_path).isFile());
 }
 
 QTEST_GUILESS_MAIN(TestTaskStore)
