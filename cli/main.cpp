@@ -32,6 +32,7 @@ const char kUsage[] =
     "  OUTPUT   合并后的 MP4 文件 (不以 .mp4 结尾时自动加上)\n"
     "  -H       请求头, 每个 -H 一行, 可重复\n"
     "  --proxy  aria2c 使用的代理, 如 http://127.0.0.1:8080\n"
+    "  --version  显示版本\n"
     "退出码: 0 完成, 1 任务出错, 2 参数错误, 130 被 Ctrl-C 停止\n";
 
 int g_signalPipe[2] = {-1, -1};
@@ -53,6 +54,7 @@ struct Arguments {
     bool proxySet = false;
     QString address;
     QString output;
+    bool version = false;  // --version: print it and exit
 };
 
 // False with a reason (empty for --help) when the arguments do not make a task.
@@ -61,6 +63,10 @@ bool ParseArguments(const QStringList &args, Arguments &out, QString &problem, b
     help = false;
     for (int i = 1; i < args.size(); ++i) {
         const QString &arg = args.at(i);
+        if (arg == QLatin1String("--version")) {
+            out.version = true;
+            return false;
+        }
         if (arg == QLatin1String("-h") || arg == QLatin1String("--help")) {
             help = true;
             return false;
@@ -159,6 +165,10 @@ int main(int argc, char *argv[]) {
     QString problem;
     bool help = false;
     if (!ParseArguments(app.arguments(), arguments, problem, help)) {
+        if (arguments.version) {
+            Print(stdout, QStringLiteral("korvi-get " KORVI_VERSION "\n"));
+            return kExitFinished;
+        }
         if (help) {
             Print(stdout, QString::fromUtf8(kUsage));
             return kExitFinished;
