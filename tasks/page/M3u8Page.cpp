@@ -1,7 +1,11 @@
 #include "tasks/page/M3u8Page.h"
 
+#include "batch/DropRouter.h"
 #include "resources/KorviResources.h"
 #include "support/ListViewFuncs.h"
+#include "support/gui/GuiUtils.h"
+#include "tasks/import/ListImport.h"
+#include "tasks/page/UnitFormClipboard.h"
 #include "tasks/queue/TM3u8Task.h"
 #include "tasks/queue/TaskListModel.h"
 #include "tasks/queue/TaskScheduler.h"
@@ -17,11 +21,18 @@
 #include <QHeaderView>
 #include <QIcon>
 #include <QKeyEvent>
+#include <QMenu>
+#include <QMessageBox>
+#include <QTimer>
+#include <QToolButton>
 
 namespace {
 
 const QString kOpenFilter = QStringLiteral("m3u8列表文件(*.m3u8 *.m3u);;所有文件(*.*)");
 const QString kSaveFilter = QStringLiteral("MP4视频(*.mp4);;其它文件格式(*.*)");
+const QString kListFilter =
+    QStringLiteral("m3u列表文件(m3u) (*.m3u *.txt);;文本文件(*.txt);;所有文件(*.*)");
+const QString kFolderTitle = QStringLiteral("选择保存位置");
 
 QString RunFileDialog(QWidget *owner, const QString &filter, const QString &defaultSuffix,
                       bool save) {
@@ -48,6 +59,10 @@ M3u8PageDialogs RealDialogs() {
     dialogs.saveFile = [](QWidget *owner, const QString &filter, const QString &suffix) {
         return RunFileDialog(owner, filter, suffix, true);
     };
+    dialogs.showNotice = [](QWidget *owner, const QString &caption, const QString &text) {
+        QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, owner);
+        box.exec();
+    };
     return dialogs;
 }
 
@@ -61,11 +76,20 @@ M3u8Page::M3u8Page(QWidget *parent)
       m_scheduler(
           std::make_unique<TaskScheduler>(m_model.get(), m_controller.get(), MakeTM3u8Task)),
       m_dialogs(RealDialogs()),
-      m_n25(new QAction(QStringLiteral("下载完后关机"), this)) {
+      m_n25(new QAction(QStringLiteral("下载完后关机"), this)),
+      m_mnuImportM3u(new QAction(QStringLiteral("批量导入m3u8"), this)),
+      m_n27(new QAction(QStringLiteral("剪贴板批量导入"), this)),
+      m_pMenuMList(new QMenu(this)),
+      m_zyPlayer1(new QAction(QStringLiteral("导入ZYPlayer播放列表"), this)),
+      m_n26(new QAction(QStringLiteral("从剪贴板批量导入m3u8"), this)) {
     InitKorviResources();
     m_ui->setupUi(this);
     m_n25->setObjectName(QStringLiteral("N25"));
     m_n25->setCheckable(true);
+    m_mnuImportM3u->setObjectName(QStringLiteral("mnuImportM3u"));
+    m_n27->setObjectName(QStringLiteral("N27"));
+    SetUpButtonColumn();
+    SetUpListMenu();
     SetStartButton(QStringLiteral("开始下载"), QStringLiteral("STARTDL"));
     SetUpList();
     connectSignals();
@@ -83,9 +107,45 @@ void M3u8Page::connectSignals() {
     connect(m_ui->btnMAddTask, &QAbstractButton::clicked, this, &M3u8Page::btnMAddTaskClick);
     connect(m_ui->btnMStartTask, &QAbstractButton::clicked, this, &M3u8Page::btnMStartTaskClick);
     connect(m_n25, &QAction::triggered, this, &M3u8Page::N25Click);
+    connect(m_ui->btnMLvwList, &QAbstractButton::clicked, this, &M3u8Page::btnMLvwListClick);
+    connect(m_mnuImportM3u, &QAction::triggered, this, &M3u8Page::btnMLvwListClick);
+    connect(m_zyPlayer1, &QAction::triggered, this, &M3u8Page::btnMLvwListClick);
+    connect(m_ui->btnMLvwClipbrd, &QAbstractButton::clicked, this, &M3u8Page::btnMLvwClipbrdClick);
+    connect(m_n27, &QAction::triggered, this, &M3u8Page::btnMLvwClipbrdClick);
+    connect(m_n26, &QAction::triggered, this, &M3u8Page::btnMLvwClipbrdClick);
+    connect(m_ui->lvwMList, &QWidget::customContextMenuRequested, this, &M3u8Page::pMenuMListPopup);
     // Double clicks on the address field and keys on the list arrive through eventFilter.
     m_ui->edtMUrl->installEventFilter(this);
     m_ui->lvwMList->installEventFilter(this);
+}
+
+void M3u8Page::SetUpButtonColumn() {
+    const struct {
+        QToolButton *button;
+        const char *picture;
+    } buttons[] = {
+        {m_ui->btnMLvwClear, "LVWCLEAR"}, {m_ui->btnMLvwDel, "LVWDEL"},
+        {m_ui->btnMLvwUp, "LVWUP"},       {m_ui->btnMLvwDown, "LVWDOWN"},
+        {m_ui->btnMLvwList, "LVWLIST"},   {m_ui->btnMLvwClipbrd, "LVWCLIPBRD"},
+    };
+    for (const auto &b : buttons)
+        b.button->setIcon(QIcon(PictureResourcePath(QLatin1String(b.picture))));
+}
+
+void M3u8Page::SetUpListMenu() {
+    m_pMenuMList->setObjectName(QStringLiteral("pMenuMList"));
+    m_pMenuMList->setToolTipsVisible(true);
+    m_zyPlayer1->setObjectName(QStringLiteral("ZYPlayer1"));
+    m_zyPlayer1->setToolTip(QStringLiteral("从文本文件批量导入m3u8网址进行下载"));
+    m_n26->setObjectName(QStringLiteral("N26"));
+    m_n26->setToolTip(QStringLiteral("从剪贴板批量导入m3u8进行下载"));
+    m_pMenuMList->addAction(m_zyPlayer1);
+    m_pMenuMList->addAction(m_n26);
+    m_ui->lvwMList->setContextMenuPolicy(Qt::CustomContextMenu);
+}
+
+void M3u8Page::pMenuMListPopup(const QPoint &pos) {
+    m_pMenuMList->popup(m_ui->lvwMList->viewport()->mapToGlobal(pos));
 }
 
 void M3u8Page::SetUpList() {
@@ -113,6 +173,7 @@ void M3u8Page::SetDialogs(const M3u8PageDialogs &dialogs) {
     const M3u8PageDialogs real = RealDialogs();
     m_dialogs.openFile = dialogs.openFile ? dialogs.openFile : real.openFile;
     m_dialogs.saveFile = dialogs.saveFile ? dialogs.saveFile : real.saveFile;
+    m_dialogs.showNotice = dialogs.showNotice ? dialogs.showNotice : real.showNotice;
 }
 
 void M3u8Page::SetTaskFactory(DownloadTaskFactory factory) {
@@ -185,6 +246,56 @@ void M3u8Page::lvwMListKeyDown(int key) {
     if (row < 0 || !m_scheduler->RemoveIdleRow(row))
         return;
     RenumberColumn(m_model.get(), TaskListModel::ColNumber + 1);
+}
+
+void M3u8Page::btnMLvwListClick() {
+    const QString list = m_dialogs.openFile(this, kListFilter, QStringLiteral("m3u"));
+    if (list.isEmpty())
+        return;
+    QString folder;
+    if (!SelectFolder(window(), folder, kFolderTitle))
+        return;
+    ImportM3uList(list, folder);
+}
+
+void M3u8Page::btnMLvwClipbrdClick() {
+    TfrmClipboard dialog(
+        [this](const QString &url, const QString &outFile) {
+            m_scheduler->AddM3u8Task(url, outFile, QString());
+        },
+        m_dialogs.showNotice, window());
+    dialog.exec();
+}
+
+void M3u8Page::ImportM3uList(const QString &listFile, const QString &saveFolder) {
+    const auto &services = m_controller->Services();
+    const bool noPrefix = services.noM3uPreName && services.noM3uPreName();
+    const QList<ImportedTask> tasks = ::ImportM3uList(listFile, saveFolder, noPrefix);
+    for (const ImportedTask &task : tasks)
+        m_scheduler->AddM3u8Task(task.url, task.outFile, QString());
+}
+
+void M3u8Page::RegisterDropTargets(DropRouter &router) {
+    const auto fillAddress = [this](const QStringList &paths) {
+        m_ui->edtMUrl->setText(paths.first());
+    };
+    router.AddTarget(m_ui->edtMUrl, fillAddress);
+    router.AddTarget(this, fillAddress);
+    router.AddTarget(m_ui->lvwMList, [this](const QStringList &paths) { lvwMListDrop(paths); });
+}
+
+void M3u8Page::lvwMListDrop(const QStringList &paths) {
+    const QString first = paths.first();
+    if (QFileInfo(first).suffix().toLower() == QLatin1String("m3u8")) {
+        m_ui->edtMUrl->setText(first);
+        return;
+    }
+    // Asked once the drop is over, so no modal box runs inside the drop itself.
+    QTimer::singleShot(0, this, [this, first] {
+        QString folder;
+        if (SelectFolder(window(), folder, kFolderTitle))
+            ImportM3uList(first, folder);
+    });
 }
 
 int M3u8Page::SelectedRow() const {
