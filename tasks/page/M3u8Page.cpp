@@ -1,11 +1,17 @@
 #include "tasks/page/M3u8Page.h"
 
 #include "batch/DropRouter.h"
+#include "hls/M3u8Helpers.h"
+#include "hls/TM3u8Class.h"
 #include "resources/KorviResources.h"
 #include "support/ListViewFuncs.h"
+#include "support/ProcessUtils.h"
 #include "support/gui/GuiUtils.h"
+#include "support/gui/ListViewWidgets.h"
 #include "tasks/import/ListImport.h"
 #include "tasks/page/UnitFormClipboard.h"
+#include "tasks/page/UnitFormHeaders.h"
+#include "tasks/page/UnitFormTaskInfo.h"
 #include "tasks/queue/TM3u8Task.h"
 #include "tasks/queue/TaskListModel.h"
 #include "tasks/queue/TaskScheduler.h"
@@ -33,6 +39,8 @@ const QString kSaveFilter = QStringLiteral("MP4视频(*.mp4);;其它文件格式
 const QString kListFilter =
     QStringLiteral("m3u列表文件(m3u) (*.m3u *.txt);;文本文件(*.txt);;所有文件(*.*)");
 const QString kFolderTitle = QStringLiteral("选择保存位置");
+const QString kExportFilter = QStringLiteral("m3u8列表文件(*.m3u8)");
+const QString kHeadersHint = QStringLiteral("请求头数据，一般留空就行了");
 
 QString RunFileDialog(QWidget *owner, const QString &filter, const QString &defaultSuffix,
                       bool save) {
@@ -59,6 +67,7 @@ M3u8PageDialogs RealDialogs() {
     dialogs.saveFile = [](QWidget *owner, const QString &filter, const QString &suffix) {
         return RunFileDialog(owner, filter, suffix, true);
     };
+    dialogs.openFolder = [](const QString &folder) { OpenWithShell(folder); };
     dialogs.showNotice = [](QWidget *owner, const QString &caption, const QString &text) {
         QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, owner);
         box.exec();
@@ -81,7 +90,11 @@ M3u8Page::M3u8Page(QWidget *parent)
       m_n27(new QAction(QStringLiteral("剪贴板批量导入"), this)),
       m_pMenuMList(new QMenu(this)),
       m_zyPlayer1(new QAction(QStringLiteral("导入ZYPlayer播放列表"), this)),
-      m_n26(new QAction(QStringLiteral("从剪贴板批量导入m3u8"), this)) {
+      m_n26(new QAction(QStringLiteral("从剪贴板批量导入m3u8"), this)),
+      m_n23(new QAction(QStringLiteral("清空列表"), this)),
+      m_n24(new QAction(QStringLiteral("清除错误信息"), this)),
+      m_pMenuSaveM3u8(new QAction(QStringLiteral("另存为完整网址m3u8"), this)),
+      m_pMnuMOpenFolder(new QAction(QStringLiteral("打开保存文件夹"), this)) {
     InitKorviResources();
     m_ui->setupUi(this);
     m_n25->setObjectName(QStringLiteral("N25"));
@@ -113,7 +126,21 @@ void M3u8Page::connectSignals() {
     connect(m_ui->btnMLvwClipbrd, &QAbstractButton::clicked, this, &M3u8Page::btnMLvwClipbrdClick);
     connect(m_n27, &QAction::triggered, this, &M3u8Page::btnMLvwClipbrdClick);
     connect(m_n26, &QAction::triggered, this, &M3u8Page::btnMLvwClipbrdClick);
-    connect(m_ui->lvwMList, &QWidget::customContextMenuRequested, this, &M3u8Page::pMenuMListPopup);
+    connect(m_ui->lvwMList, &QWidget::customContextMenuRequested, this, [this](const QPoint &p) {
+        m_pMenuMList->popup(m_ui->lvwMList->viewport()->mapToGlobal(p));
+    });
+    connect(m_ui->btnHeaders, &QAbstractButton::clicked, this, &M3u8Page::btnHeadersClick);
+    connect(m_ui->mmoHeaders, &QPlainTextEdit::textChanged, this, &M3u8Page::mmoHeadersChange);
+    connect(m_ui->btnMLvwClear, &QAbstractButton::clicked, this, &M3u8Page::btnMLvwClearClick);
+    connect(m_n23, &QAction::triggered, this, &M3u8Page::btnMLvwClearClick);
+    connect(m_ui->btnMLvwDel, &QAbstractButton::clicked, this, &M3u8Page::btnMLvwDelClick);
+    connect(m_ui->btnMLvwUp, &QAbstractButton::clicked, this, &M3u8Page::btnMLvwUpClick);
+    connect(m_ui->btnMLvwDown, &QAbstractButton::clicked, this, &M3u8Page::btnMLvwDownClick);
+    connect(m_n24, &QAction::triggered, this, &M3u8Page::N24Click);
+    connect(m_pMenuSaveM3u8, &QAction::triggered, this, &M3u8Page::PMenuSaveM3u8Click);
+    connect(m_pMnuMOpenFolder, &QAction::triggered, this, &M3u8Page::pMnuMOpenFolderClick);
+    connect(m_ui->lvwMList, &QAbstractItemView::doubleClicked, this, &M3u8Page::lvwMListDblClick);
+    m_ui->mmoHeaders->viewport()->installEventFilter(this);
     // Double clicks on the address field and keys on the list arrive through eventFilter.
     m_ui->edtMUrl->installEventFilter(this);
     m_ui->lvwMList->installEventFilter(this);
@@ -139,13 +166,28 @@ void M3u8Page::SetUpListMenu() {
     m_zyPlayer1->setToolTip(QStringLiteral("从文本文件批量导入m3u8网址进行下载"));
     m_n26->setObjectName(QStringLiteral("N26"));
     m_n26->setToolTip(QStringLiteral("从剪贴板批量导入m3u8进行下载"));
-    m_pMenuMList->addAction(m_zyPlayer1);
-    m_pMenuMList->addAction(m_n26);
+    m_n23->setObjectName(QStringLiteral("N23"));
+    m_n24->setObjectName(QStringLiteral("N24"));
+    m_pMenuSaveM3u8->setObjectName(QStringLiteral("PMenuSaveM3u8"));
+    m_pMenuSaveM3u8->setToolTip(QStringLiteral("导出为补全为完整网址的m3u8文件"));
+    m_pMnuMOpenFolder->setObjectName(QStringLiteral("pMnuMOpenFolder"));
+    m_pMenuMList->addActions(
+        {m_zyPlayer1, m_n26, m_n23, m_n24, m_pMenuSaveM3u8, m_pMnuMOpenFolder});
+    connect(m_pMenuMList, &QMenu::aboutToShow, this, &M3u8Page::pMenuMListPopup);
     m_ui->lvwMList->setContextMenuPolicy(Qt::CustomContextMenu);
 }
 
-void M3u8Page::pMenuMListPopup(const QPoint &pos) {
-    m_pMenuMList->popup(m_ui->lvwMList->viewport()->mapToGlobal(pos));
+void M3u8Page::pMenuMListPopup() {
+    m_pMenuSaveM3u8->setVisible(true);
+    m_pMnuMOpenFolder->setVisible(true);
+    const int row = SelectedRow();
+    if (row < 0) {
+        m_pMenuSaveM3u8->setVisible(false);
+        m_pMnuMOpenFolder->setVisible(false);
+        return;
+    }
+    // A task made from a local playlist has no full-address export.
+    m_pMenuSaveM3u8->setVisible(IsUrl(m_model->Field(row, TaskListModel::ColUrl)));
 }
 
 void M3u8Page::SetUpList() {
@@ -174,6 +216,7 @@ void M3u8Page::SetDialogs(const M3u8PageDialogs &dialogs) {
     m_dialogs.openFile = dialogs.openFile ? dialogs.openFile : real.openFile;
     m_dialogs.saveFile = dialogs.saveFile ? dialogs.saveFile : real.saveFile;
     m_dialogs.showNotice = dialogs.showNotice ? dialogs.showNotice : real.showNotice;
+    m_dialogs.openFolder = dialogs.openFolder ? dialogs.openFolder : real.openFolder;
 }
 
 void M3u8Page::SetTaskFactory(DownloadTaskFactory factory) {
@@ -298,6 +341,90 @@ void M3u8Page::lvwMListDrop(const QStringList &paths) {
     });
 }
 
+void M3u8Page::btnHeadersClick() {
+    TfrmHeaders dialog([this](const QString &block) { m_ui->mmoHeaders->setPlainText(block); },
+                       window());
+    dialog.exec();
+}
+
+void M3u8Page::mmoHeadersChange() {
+    const QString text = m_ui->mmoHeaders->toPlainText();
+    m_ui->mmoHeaders->setToolTip(TrimBlanks(text).isEmpty() ? kHeadersHint : text);
+}
+
+void M3u8Page::mmoHeadersDblClick() {
+    if (!m_ui->mmoHeaders->toPlainText().isEmpty())
+        m_ui->mmoHeaders->clear();
+    else
+        m_ui->mmoHeaders->setPlainText(QGuiApplication::clipboard()->text());
+}
+
+void M3u8Page::btnMLvwClearClick() {
+    m_scheduler->ClearList();
+}
+
+void M3u8Page::btnMLvwDelClick() {
+    const int row = SelectedRow();
+    if (row >= 0 && m_scheduler->RemoveIdleRow(row))
+        RenumberColumn(m_model.get(), TaskListModel::ColNumber + 1);
+}
+
+void M3u8Page::btnMLvwUpClick() {
+    const int row = SelectedRow();
+    if (row < 0)
+        return;
+    // The row's ID moves with it, so its task keeps reporting into it.
+    MoveListItem(m_ui->lvwMList, row, MoveDirection::Up, true);
+    RenumberColumn(m_model.get(), TaskListModel::ColNumber + 1);
+}
+
+void M3u8Page::btnMLvwDownClick() {
+    const int row = SelectedRow();
+    if (row < 0)
+        return;
+    MoveListItem(m_ui->lvwMList, row, MoveDirection::Down, true);
+    RenumberColumn(m_model.get(), TaskListModel::ColNumber + 1);
+}
+
+void M3u8Page::N24Click() {
+    m_scheduler->ClearErrorInfo();
+}
+
+void M3u8Page::PMenuSaveM3u8Click() {
+    const int row = SelectedRow();
+    if (row < 0)
+        return;
+    const QString url = m_model->Field(row, TaskListModel::ColUrl);
+    if (!IsUrl(url))
+        return;
+    const QString path = m_dialogs.saveFile(this, kExportFilter, QStringLiteral("m3u8"));
+    if (path.isEmpty())
+        return;
+    if (TM3u8::SaveFullUrlM3u8(url, path, m_model->Field(row, TaskListModel::ColHeaders)))
+        m_dialogs.showNotice(window(), QStringLiteral("保存成功"), QStringLiteral("m3u8另存成功"));
+    else
+        m_dialogs.showNotice(window(), QStringLiteral("提示"), QStringLiteral("m3u8另存失败"));
+}
+
+void M3u8Page::pMnuMOpenFolderClick() {
+    const int row = SelectedRow();
+    if (row < 0)
+        return;
+    const QString file = QDir::fromNativeSeparators(m_model->Field(row, TaskListModel::ColFile));
+    m_dialogs.openFolder(QDir::toNativeSeparators(file.left(file.lastIndexOf(QLatin1Char('/')))));
+}
+
+void M3u8Page::lvwMListDblClick() {
+    const int row = SelectedRow();
+    if (row < 0)
+        return;
+    TfrmTaskInfo dialog(window());
+    dialog.ShowTask(m_model->Field(row, TaskListModel::ColFile),
+                    m_model->Field(row, TaskListModel::ColUrl),
+                    m_model->Field(row, TaskListModel::ColHeaders));
+    dialog.exec();
+}
+
 int M3u8Page::SelectedRow() const {
     const QModelIndexList rows = m_ui->lvwMList->selectionModel()->selectedRows();
     return rows.isEmpty() ? -1 : rows.first().row();
@@ -306,6 +433,10 @@ int M3u8Page::SelectedRow() const {
 bool M3u8Page::eventFilter(QObject *watched, QEvent *event) {
     if (watched == m_ui->edtMUrl && event->type() == QEvent::MouseButtonDblClick) {
         edtMUrlDblClick();
+        return true;
+    }
+    if (watched == m_ui->mmoHeaders->viewport() && event->type() == QEvent::MouseButtonDblClick) {
+        mmoHeadersDblClick();
         return true;
     }
     if (watched == m_ui->lvwMList && event->type() == QEvent::KeyPress) {

@@ -30,6 +30,8 @@ struct M3u8PageDialogs {
         std::function<QString(QWidget *owner, const QString &filter, const QString &defaultSuffix)>;
     Chooser openFile;
     Chooser saveFile;
+    // Opens a folder in the desktop's file manager.
+    std::function<void(const QString &folder)> openFolder;
     // A plain box with an OK button and no icon.
     std::function<void(QWidget *owner, const QString &caption, const QString &text)> showNotice;
 };
@@ -77,6 +79,22 @@ public:
     // Adds the addresses of a list file as tasks named after their titles or numbers.
     void ImportM3uList(const QString &listFile, const QString &saveFolder);
     void lvwMListDrop(const QStringList &paths);
+
+    // The request headers wizard; its result replaces the headers block.
+    void btnHeadersClick();
+    void mmoHeadersChange();
+    void mmoHeadersDblClick();
+    // The list commands; none of them touches a running task.
+    void btnMLvwClearClick();
+    void btnMLvwDelClick();
+    void btnMLvwUpClick();
+    void btnMLvwDownClick();
+    void N24Click();
+    void PMenuSaveM3u8Click();
+    void pMnuMOpenFolderClick();
+    void lvwMListDblClick();
+    // Shows the export and open-folder entries as the selected row allows.
+    void pMenuMListPopup();
     // Removes the selected row on Delete and renumbers, unless a task is working on the row.
     void lvwMListKeyDown(int key);
 
@@ -88,7 +106,6 @@ private:
     void SetUpList();
     void SetUpButtonColumn();
     void SetUpListMenu();
-    void pMenuMListPopup(const QPoint &pos);
     int SelectedRow() const;
 
     std::unique_ptr<Ui::M3u8Page> m_ui;
@@ -103,4 +120,8 @@ private:
     QMenu *m_pMenuMList;
     QAction *m_zyPlayer1;
     QAction *m_n26;
+    QAction *m_n23;
+    QAction *m_n24;
+    QAction *m_pMenuSaveM3u8;
+    QAction *m_pMnuMOpenFolder;
 };
