@@ -106,6 +106,7 @@ M3u8Page::M3u8Page(QWidget *parent)
     SetStartButton(QStringLiteral("开始下载"), QStringLiteral("STARTDL"));
     SetUpList();
     connectSignals();
+    mmoHeadersChange();
 }
 
 M3u8Page::~M3u8Page() {

@@ -299,6 +299,7 @@ void TestListCommands::headers_from_the_wizard_reach_the_server() {
     QVERIFY2(server.start(TestStreams::Root(), options), qPrintable(server.errorString()));
     Rig rig(false);
     auto *memo = rig.find<QPlainTextEdit>("mmoHeaders");
+    QCOMPARE(memo->toolTip(), QStringLiteral("请求头数据，一般留空就行了"));
     memo->setPlainText("Old: header");
     QCOMPARE(memo->toolTip(), QStringLiteral("Old: header"));
     QString countText;
