@@ -80,7 +80,8 @@ void TfrmMain::connectSignals() {
     connect(m_ui->T1, &QAction::triggered, this, &TfrmMain::T1Click);
     connect(m_ui->N28, &QAction::triggered, this, &TfrmMain::N28Click);
     connect(m_ui->N29, &QAction::triggered, this, &TfrmMain::N29Click);
-    m_ui->mnuM3u8->addAction(M3u8()->ShutdownAction());
+    m_ui->mnuM3u8->addActions(
+        {M3u8()->ImportListAction(), M3u8()->ClipboardImportAction(), M3u8()->ShutdownAction()});
 }
 
 QString TfrmMain::GetFileVersionText() {
@@ -123,6 +124,7 @@ void TfrmMain::FormCreate() {
 void TfrmMain::InstallDropRouting() {
     m_dropRouter = new DropRouter(this);
     m_dropRouter->Install();
+    M3u8()->RegisterDropTargets(*m_dropRouter);
 }
 
 void TfrmMain::ConnectWorkbenchPage() {
@@ -219,6 +221,7 @@ void TfrmMain::ConnectDownloadPage() {
         m_ui->StatusBar1->SetPanelText(panel, text);
     };
     services.showProgress = [this](unsigned percent) { ShowProgress(percent); };
+    services.noM3uPreName = [] { return ::NoM3uPreName; };
     services.showBalloon = [](const QString &title, const QString &text, int timeoutMs) {
         ::ShowBalloon(title, text, timeoutMs);
     };

@@ -67,3 +67,34 @@ convert -size 32x32 xc:none \
     -draw 'rectangle 15,9 17,11' -draw 'rectangle 15,14 17,16' -draw 'rectangle 15,19 17,21' \
     -fill '#e08a1e' -draw 'polygon 20,10 30,16 20,22' \
     BATRECODE.png
+
+# The task list's button column, 24 x 24: import a list file, import from the clipboard, clear,
+# remove, move up, move down.
+convert -size 24x24 xc:none \
+    -fill '#e4eef8' -stroke '#35506d' -draw 'rectangle 3,2 17,21' \
+    -draw 'line 6,7 14,7' -draw 'line 6,11 14,11' -draw 'line 6,15 11,15' \
+    -stroke none -fill '#2e9d4f' -draw 'polygon 14,14 22,14 18,22' \
+    LVWLIST.png
+
+convert -size 24x24 xc:none \
+    -fill '#c89b5a' -stroke '#6d4c1f' -draw 'roundrectangle 3,3 20,22 2,2' \
+    -fill '#f6f6f6' -stroke '#6d4c1f' -draw 'rectangle 6,6 17,20' \
+    -fill '#8a8a8a' -stroke none -draw 'rectangle 8,1 15,5' \
+    LVWCLIPBRD.png
+
+convert -size 24x24 xc:none \
+    -fill '#d0d0d0' -stroke '#5b5b5b' -draw 'polygon 6,7 18,7 16,22 8,22' \
+    -draw 'line 4,5 20,5' -draw 'rectangle 10,2 14,4' \
+    LVWCLEAR.png
+
+convert -size 24x24 xc:none \
+    -stroke '#c8323c' -strokewidth 4 -draw 'line 5,5 19,19' -draw 'line 19,5 5,19' \
+    LVWDEL.png
+
+convert -size 24x24 xc:none \
+    -fill '#2f6fb5' -draw 'polygon 12,3 21,13 15,13 15,21 9,21 9,13 3,13' \
+    LVWUP.png
+
+convert -size 24x24 xc:none \
+    -fill '#2f6fb5' -draw 'polygon 12,21 21,11 15,11 15,3 9,3 9,11 3,11' \
+    LVWDOWN.png

@@ -21,6 +21,8 @@ struct M3u8WindowServices {
     std::function<QuestionAnswer(const QString &caption, const QString &text, int timeoutMs)>
         askYesNo;
     std::function<void()> closeMainWindow;
+    // The setting "不以m3u文件名为前缀", read at each list import.
+    std::function<bool()> noM3uPreName;
 };
 
 class M3u8Controller : public SchedulerHost {
@@ -28,6 +30,7 @@ public:
     explicit M3u8Controller(M3u8Page *page);
 
     void SetServices(const M3u8WindowServices &services) { m_services = services; }
+    const M3u8WindowServices &Services() const { return m_services; }
 
     void SetStatusText(int panel, const QString &text) override;
     void ShowProgress(unsigned percent) override;

@@ -12,7 +12,9 @@
 #include <functional>
 #include <memory>
 
+class DropRouter;
 class QAction;
+class QMenu;
 class QKeyEvent;
 class TaskListModel;
 class TaskScheduler;
@@ -28,6 +30,10 @@ struct M3u8PageDialogs {
         std::function<QString(QWidget *owner, const QString &filter, const QString &defaultSuffix)>;
     Chooser openFile;
     Chooser saveFile;
+    // Opens a folder in the desktop's file manager.
+    std::function<void(const QString &folder)> openFolder;
+    // A plain box with an OK button and no icon.
+    std::function<void(QWidget *owner, const QString &caption, const QString &text)> showNotice;
 };
 
 class M3u8Page : public QWidget {
@@ -40,6 +46,13 @@ public:
     TaskScheduler *Scheduler() const { return m_scheduler.get(); }
     // "下载完后关机", checkable; the window puts it into its M3U8 menu.
     QAction *ShutdownAction() const { return m_n25; }
+    // "批量导入m3u8" and "剪贴板批量导入", for the window's M3U8 menu.
+    QAction *ImportListAction() const { return m_mnuImportM3u; }
+    QAction *ClipboardImportAction() const { return m_n27; }
+    QMenu *ListMenu() const { return m_pMenuMList; }
+
+    // Drops on the address field, the list and the page itself.
+    void RegisterDropTargets(DropRouter &router);
 
     void SetWindowServices(const M3u8WindowServices &services);
     void SetDialogs(const M3u8PageDialogs &dialogs);
@@ -59,6 +72,29 @@ public:
     void btnMAddTaskClick();
     void btnMStartTaskClick();
     void N25Click();
+    // The list import: a list file, then a save folder; both dialogs may be cancelled.
+    void btnMLvwListClick();
+    // The clipboard import dialog, modal.
+    void btnMLvwClipbrdClick();
+    // Adds the addresses of a list file as tasks named after their titles or numbers.
+    void ImportM3uList(const QString &listFile, const QString &saveFolder);
+    void lvwMListDrop(const QStringList &paths);
+
+    // The request headers wizard; its result replaces the headers block.
+    void btnHeadersClick();
+    void mmoHeadersChange();
+    void mmoHeadersDblClick();
+    // The list commands; none of them touches a running task.
+    void btnMLvwClearClick();
+    void btnMLvwDelClick();
+    void btnMLvwUpClick();
+    void btnMLvwDownClick();
+    void N24Click();
+    void PMenuSaveM3u8Click();
+    void pMnuMOpenFolderClick();
+    void lvwMListDblClick();
+    // Shows the export and open-folder entries as the selected row allows.
+    void pMenuMListPopup();
     // Removes the selected row on Delete and renumbers, unless a task is working on the row.
     void lvwMListKeyDown(int key);
 
@@ -68,6 +104,8 @@ protected:
 private:
     void connectSignals();
     void SetUpList();
+    void SetUpButtonColumn();
+    void SetUpListMenu();
     int SelectedRow() const;
 
     std::unique_ptr<Ui::M3u8Page> m_ui;
@@ -77,4 +115,13 @@ private:
     std::unique_ptr<TaskScheduler> m_scheduler;
     M3u8PageDialogs m_dialogs;
     QAction *m_n25;
+    QAction *m_mnuImportM3u;
+    QAction *m_n27;
+    QMenu *m_pMenuMList;
+    QAction *m_zyPlayer1;
+    QAction *m_n26;
+    QAction *m_n23;
+    QAction *m_n24;
+    QAction *m_pMenuSaveM3u8;
+    QAction *m_pMnuMOpenFolder;
 };

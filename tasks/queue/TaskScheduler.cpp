@@ -1,5 +1,6 @@
 #include "tasks/queue/TaskScheduler.h"
 
+#include "support/ListViewFuncs.h"
 #include "support/TextUtils.h"
 #include "tasks/queue/TaskListModel.h"
 
@@ -250,6 +251,31 @@ bool TaskScheduler::RemoveIdleRow(int row) {
         return false;
     m_model->RemoveRow(row);
     return true;
+}
+
+void TaskScheduler::ClearList() {
+    const int count = m_model->Count();
+    if (count == 0)
+        return;
+    if (Stopped) {
+        m_model->removeRows(0, count);
+        return;
+    }
+    for (int row = count - 1; row >= 0; --row) {
+        if (!m_model->IsRowRunning(row))
+            m_model->RemoveRow(row);
+    }
+    RenumberColumn(m_model, TaskListModel::ColNumber + 1);
+}
+
+void TaskScheduler::ClearErrorInfo() {
+    for (int row = 0; row < m_model->Count(); ++row) {
+        // A running row's status is its live progress.
+        if (!m_model->IsRowRunning(row))
+            m_model->SetField(row, TaskListModel::ColStatus, QString());
+    }
+    if (!Stopped && m_model->Count() > 0)
+        ArmTimer();
 }
 
 void TaskScheduler::ReleaseSlots() {

@@ -79,6 +79,12 @@ public:
     void SettingsSaved();
     // Removes the row (0-based) unless a task is working on it; returns whether it went.
     bool RemoveIdleRow(int row);
+    // Clears the list: every row while downloading is off, else only the rows no task works
+    // on. Renumbers what is left.
+    void ClearList();
+    // Empties the status of every row no task works on, so failed rows are queued again; while
+    // downloading is on, the tick picks them up.
+    void ClearErrorInfo();
     // Unbinds and frees the five slot objects (the window's destruction).
     void ReleaseSlots();
 

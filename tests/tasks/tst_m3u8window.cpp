@@ -105,6 +105,10 @@ void TestM3u8Window::three_tasks_with_limit_two_finish_in_the_window() {
     auto *menu = window.findChild<QMenu *>(QStringLiteral("mnuM3u8"));
     QVERIFY(menu);
     QVERIFY(menu->actions().contains(window.M3u8()->ShutdownAction()));
+    QStringList entries;
+    for (const QAction *action : menu->actions())
+        entries << action->objectName();
+    QCOMPARE(entries, (QStringList{"mnuOpenTemp", "mnuImportM3u", "N27", "N25"}));
 
     const QStringList paths{QStringLiteral("/clear/index.m3u8"), QStringLiteral("/aes/index.m3u8"),
                             QStringLiteral("/master.m3u8")};

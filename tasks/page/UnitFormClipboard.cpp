@@ -1,0 +1,105 @@
+#include "tasks/page/UnitFormClipboard.h"
+
+#include "support/gui/GuiUtils.h"
+#include "tasks/import/ListImport.h"
+
+#include "ui_UnitFormClipboard.h"
+
+#include <QClipboard>
+#include <QEvent>
+#include <QGuiApplication>
+
+TfrmClipboard::TfrmClipboard(AddTask addTask, Notice notice, QWidget *parent)
+    : QDialog(parent),
+      m_ui(new Ui::TfrmClipboard),
+      m_addTask(std::move(addTask)),
+      m_notice(std::move(notice)) {
+    m_ui->setupUi(this);
+    connectSignals();
+    FormCreate();
+}
+
+TfrmClipboard::~TfrmClipboard() = default;
+
+void TfrmClipboard::connectSignals() {
+    connect(m_ui->btnImport, &QAbstractButton::clicked, this, &TfrmClipboard::btnImportClick);
+    connect(m_ui->btnPaste, &QAbstractButton::clicked, this, &TfrmClipboard::btnPasteClick);
+    // Double clicks arrive through eventFilter (the memo's through its viewport).
+    m_ui->Memo1->viewport()->installEventFilter(this);
+    m_ui->edtPreName->installEventFilter(this);
+}
+
+void TfrmClipboard::FormCreate() {
+    QFont font = this->font();
+    if (IsFontInstalled(QStringLiteral("微软雅黑")))
+        font.setFamily(QStringLiteral("微软雅黑"));
+    else if (IsFontInstalled(QStringLiteral("宋体")))
+        font.setFamily(QStringLiteral("宋体"));
+    font.setPointSize(10);
+    setFont(font);
+    if (parentWidget()) {
+        QRect frame = geometry();
+        frame.moveCenter(parentWidget()->window()->geometry().center());
+        move(frame.topLeft());
+    }
+    btnPasteClick();
+}
+
+void TfrmClipboard::btnPasteClick() {
+    m_ui->Memo1->clear();
+    m_ui->Memo1->setPlainText(QGuiApplication::clipboard()->text());
+}
+
+void TfrmClipboard::Memo1DblClick() {
+    if (!m_ui->Memo1->toPlainText().isEmpty())
+        m_ui->Memo1->clear();
+    else
+        m_ui->Memo1->setPlainText(QGuiApplication::clipboard()->text());
+}
+
+void TfrmClipboard::edtPreNameDblClick() {
+    if (!m_ui->edtPreName->text().isEmpty())
+        m_ui->edtPreName->clear();
+    else
+        m_ui->edtPreName->setText(QGuiApplication::clipboard()->text());
+}
+
+void TfrmClipboard::btnImportClick() {
+    const QString text = m_ui->Memo1->toPlainText();
+    if (text.isEmpty())
+        return;
+    QString folder;
+    if (!SelectFolder(this, folder, QStringLiteral("选择保存位置")))
+        return;
+    int handed = 0;
+    const QStringList lines = text.split(QLatin1Char('\n'));
+    for (const QString &line : lines) {
+        // Read afresh for every line: adding a task may let events run.
+        const QString delimiter = m_ui->edtDelimiter->text();
+        const QChar d = delimiter.isEmpty() ? QLatin1Char('$') : delimiter.at(0);
+        ImportedTask task;
+        if (!ClipboardLineTask(line, d, m_ui->edtPreName->text(), folder, task))
+            continue;
+        m_addTask(task.url, task.outFile);
+        ++handed;
+    }
+    if (handed > 0 && m_notice) {
+        m_notice(
+            this, QStringLiteral("导入完毕"),
+            QStringLiteral("共尝试添加 ") + QString::number(handed) + QStringLiteral(" 个任务"));
+    }
+}
+
+bool TfrmClipboard::eventFilter(QObject *watched, QEvent *event) {
+    if (event->type() == QEvent::MouseButtonDblClick) {
+        if (watched == m_ui->Memo1->viewport()) {
+            Memo1DblClick();
+            return true;
+        }
+        if (watched == m_ui->edtPreName) {
+            edtPreNameDblClick();
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
