@@ -11,6 +11,7 @@
 #include "app/notify/ProgressNotice.h"
 #include "app/notify/Taskbar.h"
 #include "app/settings/SettingsPage.h"
+#include "batch/BatchPage.h"
 #include "batch/DropRouter.h"
 #include "hls/EngineNotice.h"
 #include "resources/KorviResources.h"
@@ -104,6 +105,7 @@ void TfrmMain::FormCreate() {
     PlaceProgressBar();
     InstallDropRouting();
     ConnectWorkbenchPage();
+    ConnectBatchPage();
     // Loaded while the scheduler is idle: nothing starts before the start button.
     LoadTasks(*M3u8()->Scheduler(), TasksFile());
     CheckComponents();
@@ -123,6 +125,21 @@ void TfrmMain::ConnectWorkbenchPage() {
     m_ui->TabSheet1->SetFileDialogs(m_fileDialogs.get());
     m_ui->TabSheet1->SetFFmpegPath(FFmpegPath);
     m_ui->TabSheet1->RegisterDropTargets(*m_dropRouter);
+}
+
+void TfrmMain::ConnectBatchPage() {
+    BatchPage *page = m_ui->TabSheet2;
+    page->SetMessages(m_messages);
+    page->SetFileDialogs(m_fileDialogs.get());
+    page->SetFFmpegPath(FFmpegPath);
+    page->SetAppTempDir(AppTempDir);
+    BatchWindowServices services;
+    services.setStatusText = [this](int panel, const QString &text) {
+        m_ui->StatusBar1->SetPanelText(panel, text);
+    };
+    services.showProgress = [this](unsigned percent) { ShowProgress(percent); };
+    page->SetWindowServices(services);
+    page->RegisterDropTargets(*m_dropRouter);
 }
 
 FileDialogs *TfrmMain::Dialogs() const {
