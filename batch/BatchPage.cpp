@@ -308,7 +308,12 @@ void BatchPage::btnBJoinClick() {
         m_ffmpegPath, BuildJoinParamLine(listFile, m_ui->edtBCodec->text(), out),
         QFileInfo(out).absolutePath());
     QFile::remove(listFile);
-    if (!alive || !run.ended)
+    if (!run.ended) {
+        // The program is quitting and the run was cut short: nothing of it may pass for a join.
+        QFile::remove(out);
+        return;
+    }
+    if (!alive)
         return;
     SetStatus(1, QString());
 
@@ -389,15 +394,15 @@ void BatchPage::btnBRecodecClick() {
         const ProcessRun run =
             RunProcessWithStatus(m_ffmpegPath, BuildBatchParamLine(input, params, output),
                                  QFileInfo(input).absolutePath(), options);
+        const bool converted = RunProducedOutput(run.exitedNormally, run.exitCode, output);
+        if (!converted && !stale.Unchanged(output))
+            QFile::remove(output);
         if (!alive || !run.ended)
             return;
-        if (RunProducedOutput(run.exitedNormally, run.exitCode, output)) {
+        if (converted)
             ++succeeded;
-        } else {
+        else
             ++failed;
-            if (!stale.Unchanged(output))
-                QFile::remove(output);
-        }
         ShowProgress(BatchPercentAfter(succeeded + failed, m_model->rowCount()));
         NoticeTranscodeFileDone(output);
         if (m_model->rowCount() > 0)

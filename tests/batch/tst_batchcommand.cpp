@@ -2,7 +2,6 @@
 // parameter lines, the concat list text, the file's own percent and the judgement of a run.
 #include "batch/BatchCommand.h"
 
-#include <QRegularExpression>
 #include <QStandardItemModel>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -44,7 +43,6 @@ private slots:
     void file_percent_follows_ffmpeg_output();
     void run_counts_only_with_status_zero_and_bytes_data();
     void run_counts_only_with_status_zero_and_bytes();
-    void random_names_are_upper_case_letters_and_digits();
 };
 
 void TestBatchCommand::numbering_follows_adds_and_deletes_data() {
@@ -272,18 +270,6 @@ void TestBatchCommand::run_counts_only_with_status_zero_and_bytes() {
         file.write(output);
     }
     QCOMPARE(RunProducedOutput(normal, code, path), done);
-}
-
-void TestBatchCommand::random_names_are_upper_case_letters_and_digits() {
-    const QRegularExpression shape(QStringLiteral("^[A-Z0-9]{8}$"));
-    QSet<QString> seen;
-    for (int i = 0; i < 20; ++i) {
-        const QString name = GenRandomStr(8);
-        QVERIFY2(shape.match(name).hasMatch(), qPrintable(name));
-        seen.insert(name);
-    }
-    QVERIFY(seen.size() > 1);
-    QCOMPARE(GenRandomStr(0), QString());
 }
 
 QTEST_MAIN(TestBatchCommand)

@@ -324,6 +324,16 @@ void TestBatchPage::failed_join_keeps_the_list_and_removes_its_partial_output() 
     QCOMPARE(m_sink.balloons, QStringList{"文件合并失败!|" + out + "|5000"});
     QCOMPARE(Rows(), before);
     QVERIFY(TempLists().isEmpty());
+    // The batch removes a failed file's partial output as well, and counts it as failed.
+    BalloonHint = false;
+    m_messages.boxes.clear();
+    SetRows({Path("clip.ts")});
+    QFile::remove(Path("clip.mp4"));
+    QTest::mouseClick(Control<QPushButton>("btnBRecodec"), Qt::LeftButton);
+    QCOMPARE(m_messages.boxes.size(), 1);
+    QCOMPARE(m_messages.boxes.first().text,
+             QStringLiteral("所有转码任务完成\n成功 0 个\n失败 1 个"));
+    QVERIFY(!QFile::exists(Path("clip.mp4")));
 }
 
 void TestBatchPage::batch_counts_real_successes_and_leaves_a_stale_output_uncounted() {
