@@ -11,6 +11,7 @@
 #include "app/notify/ProgressNotice.h"
 #include "app/notify/Taskbar.h"
 #include "app/settings/SettingsPage.h"
+#include "batch/BatchPage.h"
 #include "batch/DropRouter.h"
 #include "hls/EngineNotice.h"
 #include "resources/KorviResources.h"
@@ -114,6 +115,7 @@ void TfrmMain::FormCreate() {
     PlaceProgressBar();
     InstallDropRouting();
     ConnectWorkbenchPage();
+    ConnectBatchPage();
     LoadTaskList();
     CheckComponents();
     if (m_lastRunVersion != GetFileVersionText()) {
@@ -133,6 +135,21 @@ void TfrmMain::ConnectWorkbenchPage() {
     m_ui->TabSheet1->SetFileDialogs(m_fileDialogs.get());
     m_ui->TabSheet1->SetFFmpegPath(FFmpegPath);
     m_ui->TabSheet1->RegisterDropTargets(*m_dropRouter);
+}
+
+void TfrmMain::ConnectBatchPage() {
+    BatchPage *page = m_ui->TabSheet2;
+    page->SetMessages(m_messages);
+    page->SetFileDialogs(m_fileDialogs.get());
+    page->SetFFmpegPath(FFmpegPath);
+    page->SetAppTempDir(AppTempDir);
+    BatchWindowServices services;
+    services.setStatusText = [this](int panel, const QString &text) {
+        m_ui->StatusBar1->SetPanelText(panel, text);
+    };
+    services.showProgress = [this](unsigned percent) { ShowProgress(percent); };
+    page->SetWindowServices(services);
+    page->RegisterDropTargets(*m_dropRouter);
 }
 
 FileDialogs *TfrmMain::Dialogs() const {

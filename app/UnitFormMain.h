@@ -110,6 +110,7 @@ private:
     void ReadStartupSettings();
     void ConnectDownloadPage();
     void ConnectWorkbenchPage();
+    void ConnectBatchPage();
     // Copies the settings the scheduler reads into it.
     void ApplyQueueSettings();
     QString TasksFile() const;

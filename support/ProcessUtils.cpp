@@ -126,6 +126,47 @@ qint64 RunProcess(const QString &program, const QString &params, quint16 showCod
     return pid;
 }
 
+ProcessRun RunProcessWithStatus(const QString &program, const QString &params,
+                                const QString &workDir, const ProcessRunOptions &options) {
+    ProcessRun run;
+    auto *process = PrepareProcess(program, params, workDir);
+    process->setArguments(options.leadingArguments + process->arguments());
+    process->setStandardInputFile(QProcess::nullDevice());
+    if (options.onStandardOutput) {
+        QObject::connect(process, &QProcess::readyReadStandardOutput, process, [process, options] {
+            options.onStandardOutput(process->readAllStandardOutput());
+        });
+    } else {
+        process->setStandardOutputFile(QProcess::nullDevice());
+    }
+    if (options.onStandardError) {
+        QObject::connect(process, &QProcess::readyReadStandardError, process, [process, options] {
+            options.onStandardError(process->readAllStandardError());
+        });
+    } else {
+        process->setStandardErrorFile(QProcess::nullDevice());
+    }
+    process->start();
+    if (!process->waitForStarted(-1)) {
+        delete process;
+        return run;
+    }
+    run.processId = process->processId();
+    WaitWhileEventsRun(process);
+    if (process->state() != QProcess::NotRunning) {
+        // Only a quitting program ends the wait early; the child must not outlive the run.
+        process->kill();
+        process->waitForFinished(2000);
+    } else {
+        run.ended = true;
+        run.exitedNormally = process->exitStatus() == QProcess::NormalExit;
+        run.exitCode = process->exitCode();
+    }
+    process->disconnect();
+    delete process;
+    return run;
+}
+
 QProcess *RunProcessHandle(const QString &program, const QString &params, quint16 showCode,
                            bool wait, const QString &workDir) {
     // The caller owns the returned process, so it is never handed to the console presenter.

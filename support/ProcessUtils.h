@@ -1,8 +1,12 @@
 #pragma once
 // Starting the external tools (unit MyProcessUtils).
 
+#include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <QtGlobal>
+
+#include <functional>
 
 class QProcess;
 
@@ -23,6 +27,27 @@ enum : quint16 {
 // its own; nobody holds a handle to it.
 qint64 RunProcess(const QString &program, const QString &params, quint16 showCode, bool wait,
                   const QString &workDir);
+
+// How a hidden run with wait ended.
+struct ProcessRun {
+    qint64 processId = 0;  // 0: no process was created
+    bool ended = false;    // false: the wait was cut short (the program is quitting); the child was
+                           // killed
+    bool exitedNormally = false;
+    int exitCode = -1;
+    bool Succeeded() const { return processId != 0 && ended && exitedNormally && exitCode == 0; }
+};
+
+struct ProcessRunOptions {
+    QStringList leadingArguments;  // placed before the parameter line's own arguments
+    // Receive the child's output as it arrives; without them the stream goes to the null device.
+    std::function<void(const QByteArray &)> onStandardOutput;
+    std::function<void(const QByteArray &)> onStandardError;
+};
+
+// RunProcess with a hidden window and wait, which also reports how the child ended.
+ProcessRun RunProcessWithStatus(const QString &program, const QString &params,
+                                const QString &workDir, const ProcessRunOptions &options = {});
 
 // Same steps; returns the process object (owned by the caller, who deletes it), or nullptr when no
 // process was created. After a wait the process has finished. Show code 7 runs hidden here: the

@@ -15,23 +15,28 @@ SharedFileDialogs::~SharedFileDialogs() = default;
 
 QString SharedFileDialogs::AskOpen(QWidget *, const FileDialogRequest &request) {
     m_open->setFileMode(request.mustExist ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+    return Ask(m_open, request).value(0);
+}
+
+QStringList SharedFileDialogs::AskOpenFiles(QWidget *, const FileDialogRequest &request) {
+    m_open->setFileMode(QFileDialog::ExistingFiles);
     return Ask(m_open, request);
 }
 
 QString SharedFileDialogs::AskSave(QWidget *, const FileDialogRequest &request) {
     m_save->setFileMode(QFileDialog::AnyFile);
     m_save->setOption(QFileDialog::DontConfirmOverwrite, !request.confirmOverwrite);
-    return Ask(m_save, request);
+    return Ask(m_save, request).value(0);
 }
 
-QString SharedFileDialogs::Ask(QFileDialog *dialog, const FileDialogRequest &request) {
+QStringList SharedFileDialogs::Ask(QFileDialog *dialog, const FileDialogRequest &request) {
     dialog->setOption(QFileDialog::ReadOnly, false);
     dialog->setSizeGripEnabled(true);
     dialog->setNameFilter(request.filter);
     dialog->setDefaultSuffix(request.defaultSuffix);
-    QString chosen;
-    if (dialog->exec() == QDialog::Accepted && !dialog->selectedFiles().isEmpty())
-        chosen = dialog->selectedFiles().first();
+    QStringList chosen;
+    if (dialog->exec() == QDialog::Accepted)
+        chosen = dialog->selectedFiles();
     dialog->selectFile(QString());
     return chosen;
 }

@@ -3,6 +3,7 @@
 // for, tests answer without a modal dialog.
 
 #include <QString>
+#include <QStringList>
 
 class QFileDialog;
 class QWidget;
@@ -20,6 +21,11 @@ public:
     // The chosen path, or empty on cancel.
     virtual QString AskOpen(QWidget *owner, const FileDialogRequest &request) = 0;
     virtual QString AskSave(QWidget *owner, const FileDialogRequest &request) = 0;
+    // Several existing files at once, in the order the dialog returns them; empty on cancel.
+    virtual QStringList AskOpenFiles(QWidget *owner, const FileDialogRequest &request) {
+        const QString chosen = AskOpen(owner, request);
+        return chosen.isEmpty() ? QStringList() : QStringList{chosen};
+    }
 };
 
 // One open and one save dialog, reused by every page: each use sets every property anew and
@@ -31,12 +37,13 @@ public:
 
     QString AskOpen(QWidget *owner, const FileDialogRequest &request) override;
     QString AskSave(QWidget *owner, const FileDialogRequest &request) override;
+    QStringList AskOpenFiles(QWidget *owner, const FileDialogRequest &request) override;
 
     QFileDialog *OpenDialog() const { return m_open; }
     QFileDialog *SaveDialog() const { return m_save; }
 
 private:
-    QString Ask(QFileDialog *dialog, const FileDialogRequest &request);
+    QStringList Ask(QFileDialog *dialog, const FileDialogRequest &request);
 
     QFileDialog *m_open;
     QFileDialog *m_save;

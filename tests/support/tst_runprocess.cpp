@@ -89,6 +89,8 @@ private slots:
 
     void waiting_lets_timers_fire_while_the_child_runs();
     void waiting_handle_returns_a_finished_process();
+    void waited_run_reports_how_the_child_ended_data();
+    void waited_run_reports_how_the_child_ended();
     void without_wait_returns_while_the_child_still_runs();
     void handle_without_wait_returns_a_running_process();
     void quoted_arguments_reach_the_child_whole_data();
@@ -191,6 +193,49 @@ void RunProcessTest::waiting_handle_returns_a_finished_process() {
     QCOMPARE(process->state(), QProcess::NotRunning);
     QCOMPARE(process->exitStatus(), QProcess::NormalExit);
     QCOMPARE(ReadProbe(probeOut()).first(), QStringLiteral("done"));
+}
+
+void RunProcessTest::waited_run_reports_how_the_child_ended_data() {
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QString>("params");
+    QTest::addColumn<bool>("started");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<bool>("succeeded");
+    QTest::newRow("status 3") << "/bin/sh"
+                              << "-c \"echo out; echo err >&2; sleep 0.3; exit 3\"" << true << 3
+                              << false;
+    QTest::newRow("status 0") << "/bin/sh"
+                              << "-c \"echo out; echo err >&2; sleep 0.3\"" << true << 0 << true;
+    QTest::newRow("missing program") << "/nonexistent/tool"
+                                     << "x" << false << -1 << false;
+}
+
+void RunProcessTest::waited_run_reports_how_the_child_ended() {
+    QFETCH(QString, program);
+    QFETCH(QString, params);
+    QFETCH(bool, started);
+    QFETCH(int, exitCode);
+    QFETCH(bool, succeeded);
+    QByteArray out, err;
+    int ticks = 0;
+    QTimer timer;
+    connect(&timer, &QTimer::timeout, [&ticks] { ++ticks; });
+    timer.start(20);
+    ProcessRunOptions options;
+    options.leadingArguments = {QStringLiteral("-e")};
+    options.onStandardOutput = [&out](const QByteArray &bytes) { out += bytes; };
+    options.onStandardError = [&err](const QByteArray &bytes) { err += bytes; };
+    const ProcessRun run = RunProcessWithStatus(program, params, QString(), options);
+    QCOMPARE(run.processId != 0, started);
+    QCOMPARE(run.ended, started);
+    QCOMPARE(run.exitCode, exitCode);
+    QCOMPARE(run.Succeeded(), succeeded);
+    if (started) {
+        QVERIFY(run.exitedNormally);
+        QCOMPARE(out, QByteArray("out\n"));
+        QCOMPARE(err, QByteArray("err\n"));
+        QVERIFY2(ticks > 0, "the event loop ran during the wait");
+    }
 }
 
 void RunProcessTest::without_wait_returns_while_the_child_still_runs() {
