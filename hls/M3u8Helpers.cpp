@@ -171,6 +171,14 @@ QString KeyFileName(int index) {
     return index == 0 ? QStringLiteral("key.key") : QStringLiteral("key%1.key").arg(index + 1);
 }
 
+bool IsMapLine(const QString &line) {
+    return line.left(11).toUpper() == QLatin1String("#EXT-X-MAP:") && !GetKeyUri(line).isEmpty();
+}
+
+QString MapFileName(int index) {
+    return index == 0 ? QStringLiteral("init.mp4") : QStringLiteral("init%1.mp4").arg(index + 1);
+}
+
 namespace {
 
 constexpr int kTsPacket = 188;

@@ -45,6 +45,12 @@ QString LocalTagLine(const QString &line);
 void EnsureEndList(QStringList &lines);
 // Local file of the task's n-th distinct key (0-based): "key.key", "key2.key", "key3.key", ...
 QString KeyFileName(int index);
+// A "#EXT-X-MAP:" line naming an initialisation section: a terminated, non-empty URI. Its file
+// is fetched with the segments and the line points at the local copy.
+bool IsMapLine(const QString &line);
+// Local file of the task's n-th distinct initialisation section (0-based): "init.mp4",
+// "init2.mp4", ...
+QString MapFileName(int index);
 
 // What the content of a downloaded segment says about its completeness.
 enum class SegmentContent {

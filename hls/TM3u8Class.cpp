@@ -142,6 +142,7 @@ void TM3u8::Reset() {
     Headers.clear();
     KeyUrl.clear();
     KeyUrls.clear();
+    MapUrls.clear();
     OutFile.clear();
     WorkId.clear();
     WorkDir.clear();
@@ -257,6 +258,21 @@ int TM3u8::AddKey(const QString &url) {
     return index;
 }
 
+// An initialisation section is fetched like a segment, and counts as one for progress; lines
+// naming the same address share its file.
+QString TM3u8::AddMap(const QString &url) {
+    int index = int(MapUrls.indexOf(url));
+    if (index < 0) {
+        index = int(MapUrls.size());
+        MapUrls << url;
+        SegmentRec segment;
+        segment.Url = url;
+        segment.LocalName = MapFileName(index);
+        Segments.push_back(segment);
+    }
+    return MapFileName(index);
+}
+
 bool TM3u8::AnalyseM3u8(QString url, const QString &headers) {
     if (url.isEmpty())
         return false;
@@ -267,6 +283,7 @@ bool TM3u8::AnalyseM3u8(QString url, const QString &headers) {
         ClearSegments();
         KeyUrl.clear();
         KeyUrls.clear();
+        MapUrls.clear();
         int n = 0;
 
         if (!IsUrl(url)) {
@@ -321,6 +338,8 @@ bool TM3u8::AnalyseM3u8(QString url, const QString &headers) {
             } else if (IsKeyLine(line)) {
                 KeyUrl = ResolveUrl(GetKeyUri(line), url);
                 lines[i] = ReplaceKeyUri(line, KeyFileName(AddKey(KeyUrl)));
+            } else if (IsMapLine(line)) {
+                lines[i] = ReplaceKeyUri(line, AddMap(ResolveUrl(GetKeyUri(line), url)));
             } else {
                 lines[i] = LocalTagLine(line);
             }
@@ -372,6 +391,8 @@ bool TM3u8::AnalyseLocalM3u8(const QString &path) {
         } else if (IsKeyLine(line)) {
             KeyUrl = GetKeyUri(line);
             lines[i] = ReplaceKeyUri(line, KeyFileName(AddKey(KeyUrl)));
+        } else if (IsMapLine(line) && IsUrl(GetKeyUri(line))) {
+            lines[i] = ReplaceKeyUri(line, AddMap(GetKeyUri(line)));
         } else {
             lines[i] = LocalTagLine(line);
         }
@@ -743,7 +764,7 @@ bool TM3u8::SaveFullUrlM3u8(const QString &url, const QString &outFile, const QS
                         break;
                     }
                 }
-            } else if (IsKeyLine(line)) {
+            } else if (IsKeyLine(line) || IsMapLine(line)) {
                 lines[i] = ReplaceKeyUri(line, ResolveUrl(GetKeyUri(line), current));
             }
             LetEventsRun();

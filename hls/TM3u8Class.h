@@ -78,6 +78,9 @@ public:
     QString KeyUrl;
     // Every distinct key address in playlist order; the n-th is fetched into KeyFileName(n).
     QStringList KeyUrls;
+    // Every distinct initialisation section (fMP4) in playlist order; the n-th is fetched, as a
+    // segment, into MapFileName(n).
+    QStringList MapUrls;
     QString TempDir;
     QString WorkId;
     QString WorkDir;
@@ -112,6 +115,7 @@ private:
 
     void AddSegment(const QString &url, int n, int width);
     int AddKey(const QString &url);
+    QString AddMap(const QString &url);
     bool FetchKeys(bool withAria2);
     bool StartAria2();
     void RunAria2();

@@ -10,7 +10,7 @@ packages=(
     ffmpeg aria2 fonts-wqy-microhei
 )
 if [[ "${1:-}" == "--tests" ]]; then
-    packages+=(xvfb xauth imagemagick trayer python3 curl clang-format dbus
+    packages+=(xvfb xauth imagemagick trayer python3 curl openssl clang-format dbus
                desktop-file-utils appstream dpkg-dev file man-db)
 fi
 

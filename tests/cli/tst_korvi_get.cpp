@@ -42,6 +42,8 @@ private slots:
     void proxy_option_sends_aria2c_through_the_proxy();
     void ctrl_c_stops_and_removes_the_work_folder();
     void live_playlist_ends_and_leaves_no_work_folder();
+    void fmp4_stream_merges_with_its_init_section_data();
+    void fmp4_stream_merges_with_its_init_section();
 
 private:
     QProcessEnvironment Environment() const;
@@ -237,6 +239,28 @@ void TestKorviGet::live_playlist_ends_and_leaves_no_work_folder() {
     const QString out = m_base.filePath("live.mp4");
     const Result r = Run({m_server.url("/live/index.m3u8"), out}, 120000);
     QCOMPARE(r.exitCode, 0);
+    QCOMPARE(MediaProbe::VideoFrameMd5(out), MediaProbe::VideoFrameMd5(TestStreams::SourceMedia()));
+    QCOMPARE(QDir(m_tmp).entryList(QDir::Dirs | QDir::NoDotAndDotDot), QStringList());
+}
+
+void TestKorviGet::fmp4_stream_merges_with_its_init_section_data() {
+    QTest::addColumn<QString>("dir");
+    QTest::newRow("clear") << "fmp4";
+    QTest::newRow("aes-128") << "fmp4aes";
+}
+
+void TestKorviGet::fmp4_stream_merges_with_its_init_section() {
+    QFETCH(QString, dir);
+    const QString out = m_base.filePath(dir + ".mp4");
+    const QString init = "^/" + dir + "/init\\.mp4$";
+    const int initBefore = m_server.countRequests(init);
+    const Result r = Run({m_server.url("/" + dir + "/index.m3u8"), out}, 120000);
+    QCOMPARE(r.exitCode, 0);
+    QVERIFY2(r.out.contains(QStringLiteral("下载中 100.00%")), qPrintable(r.out));
+    // The init section is fetched once, as one more item of the download.
+    QCOMPARE(m_server.countRequests(init) - initBefore, 1);
+    QVERIFY(MediaProbe::HasAudio(out));
+    QVERIFY(qAbs(MediaProbe::Duration(out) - TestStreams::SourceDuration()) <= 1.0);
     QCOMPARE(MediaProbe::VideoFrameMd5(out), MediaProbe::VideoFrameMd5(TestStreams::SourceMedia()));
     QCOMPARE(QDir(m_tmp).entryList(QDir::Dirs | QDir::NoDotAndDotDot), QStringList());
 }

@@ -12,6 +12,8 @@
 //   master.m3u8                 two variants: v1/index.m3u8 (first), v2/index.m3u8
 //   mixed/index.m3u8, segN.ts   same segments as clear/, with seg0.ts, /mixed/seg1.ts,
 //                               @BASE@/mixed/seg2.ts, seg3.ts?token=abc&x=1, then relative
+//   fmp4/index.m3u8             fragmented MP4: #EXT-X-MAP:URI="init.mp4", segN.m4s
+//   fmp4aes/index.m3u8          fmp4/ with its segments under /keys/aes.key (init clear)
 // BigRoot() holds big/index.m3u8 with BigSegmentCount segments, made only when asked for.
 // The folders are shared by every test of the build tree: a test that changes files copies them.
 
@@ -30,7 +32,7 @@ QString Script();  // tests/server/make_streams.sh of this source tree
 // made tells whether this call ran the script. Root() and BigRoot() use it.
 QString Prepare(const QString &dir, bool big, bool *made = nullptr);
 
-inline constexpr int SegmentCount = 6;  // clear/, aes/, mixed/ and both variants
+inline constexpr int SegmentCount = 6;  // clear/, aes/, mixed/, fmp4*/ and both variants
 inline constexpr int SourceWidth = 320, SourceHeight = 180;  // source.mp4, clear/, aes/, mixed/
 inline constexpr int V1Width = 160, V1Height = 90;           // first variant: the smaller one
 inline constexpr int V2Width = 320, V2Height = 180;          // second variant

@@ -1,6 +1,7 @@
 #!/bin/bash
 # Makes the HLS test streams with ffmpeg's own test sources.
-#   make_streams.sh OUTDIR          source.mp4, clear/, aes/, keys/, master.m3u8, v1/, v2/, mixed/
+#   make_streams.sh OUTDIR          source.mp4, clear/, aes/, keys/, master.m3u8, v1/, v2/, mixed/,
+#                                   fmp4/, fmp4aes/
 #   make_streams.sh OUTDIR --big    big/: a 300-segment stream for the download benchmark
 # OUTDIR is created; files already there are overwritten. Writes OUTDIR/.complete last.
 set -euo pipefail
@@ -51,7 +52,7 @@ if [ "$big" = "--big" ]; then
     exit 0
 fi
 
-rm -rf clear live aes aes2 rotate keys v1 v2 mixed master.m3u8 .complete
+rm -rf clear live aes aes2 rotate keys v1 v2 mixed fmp4 fmp4aes master.m3u8 .complete
 encode source.mp4 6 320x180 25 25
 
 segment source.mp4 clear 1
@@ -110,7 +111,24 @@ awk '
     { print }
 ' clear/index.m3u8 >mixed/index.m3u8
 
-for d in clear live aes aes2 rotate v1 v2 mixed; do
+# Fragmented MP4: an initialisation section (init.mp4) and .m4s segments.
+mkdir -p fmp4
+ff -i source.mp4 -c copy -f hls -hls_time 1 -hls_list_size 0 -hls_playlist_type vod \
+    -hls_segment_type fmp4 -hls_fmp4_init_filename init.mp4 \
+    -hls_segment_filename fmp4/seg%d.m4s fmp4/index.m3u8
+# The same under AES-128 (ffmpeg does not encrypt fMP4 itself): whole segments encrypted with
+# keys/aes.key, the init section left clear, as the key line follows the map line.
+mkdir -p fmp4aes
+cp fmp4/init.mp4 fmp4aes/
+iv=0f0e0d0c0b0a09080706050403020100
+for f in fmp4/seg*.m4s; do
+    openssl aes-128-cbc -K 000102030405060708090a0b0c0d0e0f -iv "$iv" -in "$f" \
+        -out "fmp4aes/${f#fmp4/}"
+done
+awk -v iv="$iv" '{ print } /^#EXT-X-MAP/ { print "#EXT-X-KEY:METHOD=AES-128,URI=\"/keys/aes.key\",IV=0x" iv }' \
+    fmp4/index.m3u8 >fmp4aes/index.m3u8
+
+for d in clear live aes aes2 rotate v1 v2 mixed fmp4 fmp4aes; do
     n=$(grep -c -v '^#' "$d/index.m3u8")
     if [ "$n" -ne 6 ]; then
         echo "make_streams: $d/ has $n segments, expected 6" >&2
