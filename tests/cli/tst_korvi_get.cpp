@@ -44,6 +44,8 @@ private slots:
     void live_playlist_ends_and_leaves_no_work_folder();
     void fmp4_stream_merges_with_its_init_section_data();
     void fmp4_stream_merges_with_its_init_section();
+    void joined_encodes_merge_into_one_file_of_both_lengths_data();
+    void joined_encodes_merge_into_one_file_of_both_lengths();
 
 private:
     QProcessEnvironment Environment() const;
@@ -263,6 +265,27 @@ void TestKorviGet::fmp4_stream_merges_with_its_init_section() {
     QVERIFY(qAbs(MediaProbe::Duration(out) - TestStreams::SourceDuration()) <= 1.0);
     QCOMPARE(MediaProbe::VideoFrameMd5(out), MediaProbe::VideoFrameMd5(TestStreams::SourceMedia()));
     QCOMPARE(QDir(m_tmp).entryList(QDir::Dirs | QDir::NoDotAndDotDot), QStringList());
+}
+
+void TestKorviGet::joined_encodes_merge_into_one_file_of_both_lengths_data() {
+    QTest::addColumn<QString>("dir");
+    QTest::newRow("mpeg-ts") << "joined";
+    QTest::newRow("fmp4, a map for each part") << "joined-fmp4";
+}
+
+void TestKorviGet::joined_encodes_merge_into_one_file_of_both_lengths() {
+    // The second encode's timestamps start again after the discontinuity.
+    QFETCH(QString, dir);
+    const QString out = m_base.filePath(dir + ".mp4");
+    const QString second = m_root + "/second.mp4";
+    const Result r = Run({m_server.url("/" + dir + "/index.m3u8"), out}, 120000);
+    QCOMPARE(r.exitCode, 0);
+    QVERIFY(MediaProbe::HasAudio(out));
+    const double both = TestStreams::SourceDuration() + MediaProbe::Duration(second);
+    QVERIFY2(qAbs(MediaProbe::Duration(out) - both) <= 1.0,
+             qPrintable(QString::number(MediaProbe::Duration(out))));
+    QCOMPARE(MediaProbe::VideoFrameMd5(out), MediaProbe::VideoFrameMd5(TestStreams::SourceMedia()) +
+                                                 MediaProbe::VideoFrameMd5(second));
 }
 
 QTEST_GUILESS_MAIN(TestKorviGet)

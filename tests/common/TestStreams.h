@@ -14,6 +14,10 @@
 //                               @BASE@/mixed/seg2.ts, seg3.ts?token=abc&x=1, then relative
 //   fmp4/index.m3u8             fragmented MP4: #EXT-X-MAP:URI="init.mp4", segN.m4s
 //   fmp4aes/index.m3u8          fmp4/ with its segments under /keys/aes.key (init clear)
+//   second.mp4, second/         another picture (testsrc, 4 s, 320x180) and its four segments
+//   joined/index.m3u8           two encodes joined: ../clear/seg0-5.ts, #EXT-X-DISCONTINUITY,
+//                               ../second/seg0-3.ts
+//   joined-fmp4/index.m3u8      the same join of fmp4/ and second-fmp4/, one map for each part
 // BigRoot() holds big/index.m3u8 with BigSegmentCount segments, made only when asked for.
 // The folders are shared by every test of the build tree: a test that changes files copies them.
 

@@ -20,8 +20,8 @@ ff() { "$FFMPEG" -nostdin -hide_banner -loglevel error -y "$@"; }
 
 # Every picture and sound is synthetic; no B-frames and a key frame every segment, so that
 # segments cut with -c copy decode to exactly the frames of the source.
-encode() { # out seconds size fps gop
-    ff -f lavfi -i "testsrc2=size=$3:rate=$4:duration=$2" \
+encode() { # out seconds size fps gop [picture source]
+    ff -f lavfi -i "${6:-testsrc2}=size=$3:rate=$4:duration=$2" \
         -f lavfi -i "sine=frequency=440:beep_factor=4:sample_rate=44100:duration=$2" \
         -c:v libx264 -preset veryfast -profile:v baseline -pix_fmt yuv420p \
         -g "$5" -keyint_min "$5" -sc_threshold 0 -bf 0 \
@@ -52,7 +52,7 @@ if [ "$big" = "--big" ]; then
     exit 0
 fi
 
-rm -rf clear live aes aes2 rotate keys v1 v2 mixed fmp4 fmp4aes master.m3u8 .complete
+rm -rf clear live aes aes2 rotate keys v1 v2 mixed fmp4 fmp4aes second second.mp4 joined second-fmp4 joined-fmp4 master.m3u8 .complete
 encode source.mp4 6 320x180 25 25
 
 segment source.mp4 clear 1
@@ -127,6 +127,52 @@ for f in fmp4/seg*.m4s; do
 done
 awk -v iv="$iv" '{ print } /^#EXT-X-MAP/ { print "#EXT-X-KEY:METHOD=AES-128,URI=\"/keys/aes.key\",IV=0x" iv }' \
     fmp4/index.m3u8 >fmp4aes/index.m3u8
+
+# Fragmented MP4: an initialisation section (init.mp4) and .m4s segments.
+mkdir -p fmp4
+ff -i source.mp4 -c copy -f hls -hls_time 1 -hls_list_size 0 -hls_playlist_type vod \
+    -hls_segment_type fmp4 -hls_fmp4_init_filename init.mp4 \
+    -hls_segment_filename fmp4/seg%d.m4s fmp4/index.m3u8
+# The same under AES-128 (ffmpeg does not encrypt fMP4 itself): whole segments encrypted with
+# keys/aes.key, the init section left clear, as the key line follows the map line.
+mkdir -p fmp4aes
+cp fmp4/init.mp4 fmp4aes/
+iv=0f0e0d0c0b0a09080706050403020100
+for f in fmp4/seg*.m4s; do
+    openssl aes-128-cbc -K 000102030405060708090a0b0c0d0e0f -iv "$iv" -in "$f" \
+        -out "fmp4aes/${f#fmp4/}"
+done
+awk -v iv="$iv" '{ print } /^#EXT-X-MAP/ { print "#EXT-X-KEY:METHOD=AES-128,URI=\"/keys/aes.key\",IV=0x" iv }' \
+    fmp4/index.m3u8 >fmp4aes/index.m3u8
+
+# Two encodes joined: clear/'s six segments, a discontinuity, then four of another picture,
+# whose timestamps start again from the beginning.
+encode second.mp4 4 320x180 25 25 testsrc
+segment second.mp4 second 1
+mkdir -p joined
+{
+    grep -v '^#EXT-X-ENDLIST' clear/index.m3u8 | sed 's#^seg#../clear/seg#'
+    echo '#EXT-X-DISCONTINUITY'
+    grep -e '^#EXTINF' -e '^seg' -e '^#EXT-X-ENDLIST' second/index.m3u8 | sed 's#^seg#../second/seg#'
+} >joined/index.m3u8
+# The same join in fMP4: each part with its own init section.
+mkdir -p second-fmp4 joined-fmp4
+ff -i second.mp4 -c copy -f hls -hls_time 1 -hls_list_size 0 -hls_playlist_type vod \
+    -hls_segment_type fmp4 -hls_fmp4_init_filename init.mp4 \
+    -hls_segment_filename second-fmp4/seg%d.m4s second-fmp4/index.m3u8
+{
+    grep -v '^#EXT-X-ENDLIST' fmp4/index.m3u8 | sed -e 's#^seg#../fmp4/seg#' -e 's#URI="#URI="../fmp4/#'
+    echo '#EXT-X-DISCONTINUITY'
+    grep -e '^#EXT-X-MAP' -e '^#EXTINF' -e '^seg' -e '^#EXT-X-ENDLIST' second-fmp4/index.m3u8 |
+        sed -e 's#^seg#../second-fmp4/seg#' -e 's#URI="#URI="../second-fmp4/#'
+} >joined-fmp4/index.m3u8
+for d in joined joined-fmp4; do
+    n=$(grep -c -v '^#' "$d/index.m3u8")
+    if [ "$n" -ne 10 ]; then
+        echo "make_streams: $d/ has $n segments, expected 10" >&2
+        exit 1
+    fi
+done
 
 for d in clear live aes aes2 rotate v1 v2 mixed fmp4 fmp4aes; do
     n=$(grep -c -v '^#' "$d/index.m3u8")
