@@ -175,6 +175,10 @@ bool IsMapLine(const QString &line) {
     return line.left(11).toUpper() == QLatin1String("#EXT-X-MAP:") && !GetKeyUri(line).isEmpty();
 }
 
+bool IsByteRangeLine(const QString &line) {
+    return line.left(17).toUpper() == QLatin1String("#EXT-X-BYTERANGE:");
+}
+
 QString MapFileName(int index) {
     return index == 0 ? QStringLiteral("init.mp4") : QStringLiteral("init%1.mp4").arg(index + 1);
 }

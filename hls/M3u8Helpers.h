@@ -48,6 +48,9 @@ QString KeyFileName(int index);
 // A "#EXT-X-MAP:" line naming an initialisation section: a terminated, non-empty URI. Its file
 // is fetched with the segments and the line points at the local copy.
 bool IsMapLine(const QString &line);
+// A "#EXT-X-BYTERANGE:" line: the next segment is a range of its resource. The tag stays in
+// the local playlist, so the merge reads the range from the local copy of the whole resource.
+bool IsByteRangeLine(const QString &line);
 // Local file of the task's n-th distinct initialisation section (0-based): "init.mp4",
 // "init2.mp4", ...
 QString MapFileName(int index);

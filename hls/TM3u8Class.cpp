@@ -20,6 +20,7 @@
 
 #include <chrono>
 #include <stdexcept>
+#include <utility>
 
 namespace {
 
@@ -273,6 +274,19 @@ QString TM3u8::AddMap(const QString &url) {
     return MapFileName(index);
 }
 
+// The local name for a segment line. Ranges of one resource (the init section's included)
+// share one file, fetched once; every other line gets a file of its own.
+QString TM3u8::AddMediaLine(const QString &url, int n, int width, bool byteRange) {
+    if (byteRange) {
+        for (const SegmentRec &segment : Segments) {
+            if (segment.Url == url)
+                return segment.LocalName;
+        }
+    }
+    AddSegment(url, n, width);
+    return Segments.back().LocalName;
+}
+
 bool TM3u8::AnalyseM3u8(QString url, const QString &headers) {
     if (url.isEmpty())
         return false;
@@ -317,6 +331,7 @@ bool TM3u8::AnalyseM3u8(QString url, const QString &headers) {
         const int width = DecimalDigits(lines.size());
 
         bool nested = false;
+        bool byteRange = false;
         for (int i = 0; i < lines.size(); ++i) {
             QString line = lines.at(i).trimmed();
             lines[i] = line;
@@ -333,14 +348,15 @@ bool TM3u8::AnalyseM3u8(QString url, const QString &headers) {
                         break;
                     }
                 }
-                AddSegment(line, n, width);
-                lines[i] = Segments.back().LocalName;
+                lines[i] = AddMediaLine(line, n, width, byteRange);
+                byteRange = false;
             } else if (IsKeyLine(line)) {
                 KeyUrl = ResolveUrl(GetKeyUri(line), url);
                 lines[i] = ReplaceKeyUri(line, KeyFileName(AddKey(KeyUrl)));
             } else if (IsMapLine(line)) {
                 lines[i] = ReplaceKeyUri(line, AddMap(ResolveUrl(GetKeyUri(line), url)));
             } else {
+                byteRange = byteRange || IsByteRangeLine(line);
                 lines[i] = LocalTagLine(line);
             }
             LetEventsRun();
@@ -373,14 +389,15 @@ bool TM3u8::AnalyseLocalM3u8(const QString &path) {
     }
     const int width = DecimalDigits(lines.size());
     int n = 0;
+    bool byteRange = false;
     for (int i = 0; i < lines.size(); ++i) {
         const QString line = lines.at(i).trimmed();
         lines[i] = line;
         if (!line.startsWith(QLatin1Char('#'))) {
+            const bool range = std::exchange(byteRange, false);
             if (IsUrl(line)) {
                 ++n;
-                AddSegment(line, n, width);
-                lines[i] = Segments.back().LocalName;
+                lines[i] = AddMediaLine(line, n, width, range);
             } else {
                 // A relative line would make the merge read a file outside the work folder;
                 // its duration goes with it.
@@ -394,6 +411,7 @@ bool TM3u8::AnalyseLocalM3u8(const QString &path) {
         } else if (IsMapLine(line) && IsUrl(GetKeyUri(line))) {
             lines[i] = ReplaceKeyUri(line, AddMap(GetKeyUri(line)));
         } else {
+            byteRange = byteRange || IsByteRangeLine(line);
             lines[i] = LocalTagLine(line);
         }
     }

@@ -116,6 +116,7 @@ private:
     void AddSegment(const QString &url, int n, int width);
     int AddKey(const QString &url);
     QString AddMap(const QString &url);
+    QString AddMediaLine(const QString &url, int n, int width, bool byteRange);
     bool FetchKeys(bool withAria2);
     bool StartAria2();
     void RunAria2();

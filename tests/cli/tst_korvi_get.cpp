@@ -45,6 +45,7 @@ private slots:
     void fmp4_stream_merges_with_its_init_section_data();
     void fmp4_stream_merges_with_its_init_section();
     void joined_encodes_merge_into_one_file_of_both_lengths_data();
+    void byte_ranges_of_one_file_fetch_it_once();
     void joined_encodes_merge_into_one_file_of_both_lengths();
 
 private:
@@ -286,6 +287,32 @@ void TestKorviGet::joined_encodes_merge_into_one_file_of_both_lengths() {
              qPrintable(QString::number(MediaProbe::Duration(out))));
     QCOMPARE(MediaProbe::VideoFrameMd5(out), MediaProbe::VideoFrameMd5(TestStreams::SourceMedia()) +
                                                  MediaProbe::VideoFrameMd5(second));
+}
+
+void TestKorviGet::byte_ranges_of_one_file_fetch_it_once() {
+    const QString url = m_server.url("/ranges/index.m3u8");
+    const QString out = m_base.filePath("ranges.mp4");
+    // The shared file is asked for as often as one segment of a stream without ranges is, and
+    // not once for each of its six lines.
+    const int seg0Before = m_server.countRequests("^/clear/seg0\\.ts$", "GET");
+    QCOMPARE(Run({m_server.url("/clear/index.m3u8"), m_base.filePath("seg0.mp4")}).exitCode, 0);
+    const int perSegment = m_server.countRequests("^/clear/seg0\\.ts$", "GET") - seg0Before;
+    const int before = m_server.countRequests("^/ranges/index\\.ts$", "GET");
+    const Result r = Run({url, out}, 120000);
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(m_server.countRequests("^/ranges/index\\.ts$", "GET") - before, perSegment);
+    // What ffmpeg itself makes of the stream, reading the ranges from the server.
+    const QString direct = m_base.filePath("ranges-direct.mp4");
+    QProcess ffmpeg;
+    ffmpeg.setProcessEnvironment(Environment());
+    ffmpeg.start("ffmpeg",
+                 {"-nostdin", "-loglevel", "error", "-y", "-i", url, "-c", "copy", direct});
+    QVERIFY(ffmpeg.waitForFinished(60000));
+    QCOMPARE(ffmpeg.exitCode(), 0);
+    QVERIFY(MediaProbe::HasAudio(out));
+    QVERIFY(qAbs(MediaProbe::Duration(out) - MediaProbe::Duration(direct)) <= 1.0);
+    QCOMPARE(MediaProbe::VideoFrameMd5(out), MediaProbe::VideoFrameMd5(direct));
+    QCOMPARE(MediaProbe::VideoFrameMd5(out), MediaProbe::VideoFrameMd5(TestStreams::SourceMedia()));
 }
 
 QTEST_GUILESS_MAIN(TestKorviGet)

@@ -18,6 +18,7 @@
 //   joined/index.m3u8           two encodes joined: ../clear/seg0-5.ts, #EXT-X-DISCONTINUITY,
 //                               ../second/seg0-3.ts
 //   joined-fmp4/index.m3u8      the same join of fmp4/ and second-fmp4/, one map for each part
+//   ranges/index.m3u8, index.ts every segment a #EXT-X-BYTERANGE of the one file index.ts
 // BigRoot() holds big/index.m3u8 with BigSegmentCount segments, made only when asked for.
 // The folders are shared by every test of the build tree: a test that changes files copies them.
 

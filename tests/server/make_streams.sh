@@ -52,7 +52,7 @@ if [ "$big" = "--big" ]; then
     exit 0
 fi
 
-rm -rf clear live aes aes2 rotate keys v1 v2 mixed fmp4 fmp4aes second second.mp4 joined second-fmp4 joined-fmp4 master.m3u8 .complete
+rm -rf clear live aes aes2 rotate keys v1 v2 mixed fmp4 fmp4aes second second.mp4 joined second-fmp4 joined-fmp4 ranges master.m3u8 .complete
 encode source.mp4 6 320x180 25 25
 
 segment source.mp4 clear 1
@@ -174,7 +174,12 @@ for d in joined joined-fmp4; do
     fi
 done
 
-for d in clear live aes aes2 rotate v1 v2 mixed fmp4 fmp4aes; do
+# Byte ranges: every segment is a range of one file, ranges/index.ts.
+mkdir -p ranges
+ff -i source.mp4 -c copy -f hls -hls_time 1 -hls_list_size 0 -hls_playlist_type vod \
+    -hls_flags single_file ranges/index.m3u8
+
+for d in clear live aes aes2 rotate v1 v2 mixed fmp4 fmp4aes ranges; do
     n=$(grep -c -v '^#' "$d/index.m3u8")
     if [ "$n" -ne 6 ]; then
         echo "make_streams: $d/ has $n segments, expected 6" >&2
