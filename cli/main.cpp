@@ -1,4 +1,4 @@
-// korvi-get [-H "Key: Value"]... [--proxy URL] ADDRESS OUTPUT
+// korvi-get [-H "Key: Value"]... [--proxy URL] [--variant first|highest|lowest] ADDRESS OUTPUT
 // Runs one download task: exit 0 when the output is merged, 1 on a task error (its text on
 // standard error), 130 after Ctrl-C, 2 on bad arguments.
 
@@ -32,6 +32,7 @@ const char kUsage[] =
     "  OUTPUT   合并后的 MP4 文件 (不以 .mp4 结尾时自动加上)\n"
     "  -H       请求头, 每个 -H 一行, 可重复\n"
     "  --proxy  aria2c 使用的代理, 如 http://127.0.0.1:8080\n"
+    "  --variant first|highest|lowest  主播放列表取哪个码率: 第一个 (默认), 最高, 最低\n"
     "  --version  显示版本\n"
     "退出码: 0 完成, 1 任务出错, 2 参数错误, 130 被 Ctrl-C 停止\n";
 
@@ -52,6 +53,7 @@ struct Arguments {
     QStringList headers;
     QString proxy;
     bool proxySet = false;
+    VariantChoice variant = VariantChoice::First;
     QString address;
     QString output;
     bool version = false;  // --version: print it and exit
@@ -71,7 +73,8 @@ bool ParseArguments(const QStringList &args, Arguments &out, QString &problem, b
             help = true;
             return false;
         }
-        if (arg == QLatin1String("-H") || arg == QLatin1String("--proxy")) {
+        if (arg == QLatin1String("-H") || arg == QLatin1String("--proxy") ||
+            arg == QLatin1String("--variant")) {
             if (i + 1 >= args.size()) {
                 problem = QStringLiteral("%1 缺少参数").arg(arg);
                 return false;
@@ -83,6 +86,13 @@ bool ParseArguments(const QStringList &args, Arguments &out, QString &problem, b
                     return false;
                 }
                 out.headers << value;
+            } else if (arg == QLatin1String("--variant")) {
+                bool known = false;
+                out.variant = VariantChoiceFromName(value, &known);
+                if (!known) {
+                    problem = QStringLiteral("--variant 只能是 first, highest 或 lowest");
+                    return false;
+                }
             } else {
                 out.proxy = value;
                 out.proxySet = true;
@@ -191,6 +201,7 @@ int main(int argc, char *argv[]) {
 
     ProxyEnabled = arguments.proxySet && !arguments.proxy.isEmpty();
     ProxyString = arguments.proxy;
+    VariantPreference = arguments.variant;
 
     QString address = arguments.address;
     if (!IsUrl(address) && QFileInfo(address).isFile())

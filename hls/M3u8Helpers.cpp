@@ -15,6 +15,7 @@
 
 bool ProxyEnabled = false;
 QString ProxyString;
+VariantChoice VariantPreference = VariantChoice::First;
 
 namespace {
 
@@ -119,6 +120,63 @@ QString ResolveUrl(const QString &line, const QString &playlistUrl) {
         return line;
     return line.startsWith(QLatin1Char('/')) ? GetUrlRoot(playlistUrl) + line
                                              : GetUrlDir(playlistUrl) + line;
+}
+
+QString VariantChoiceName(VariantChoice choice) {
+    switch (choice) {
+        case VariantChoice::Highest:
+            return QStringLiteral("highest");
+        case VariantChoice::Lowest:
+            return QStringLiteral("lowest");
+        case VariantChoice::First:
+            break;
+    }
+    return QStringLiteral("first");
+}
+
+VariantChoice VariantChoiceFromName(const QString &name, bool *known) {
+    const QString key = name.trimmed().toLower();
+    for (const VariantChoice choice :
+         {VariantChoice::First, VariantChoice::Highest, VariantChoice::Lowest}) {
+        if (key == VariantChoiceName(choice)) {
+            if (known)
+                *known = true;
+            return choice;
+        }
+    }
+    if (known)
+        *known = false;
+    return VariantChoice::First;
+}
+
+QString ChooseVariant(const QStringList &lines, VariantChoice choice) {
+    if (choice == VariantChoice::First)
+        return QString();
+    static const QRegularExpression bandwidth(QStringLiteral("[:,]\\s*BANDWIDTH\\s*=\\s*(\\d+)"),
+                                              QRegularExpression::CaseInsensitiveOption);
+    QString best;
+    qint64 bestRate = -1;
+    for (int i = 0; i < lines.size(); ++i) {
+        const QString tag = lines.at(i).trimmed();
+        if (tag.left(18).toUpper() != QLatin1String("#EXT-X-STREAM-INF:"))
+            continue;
+        // The entry's address is the next line that is neither blank nor a tag.
+        int next = i + 1;
+        while (next < lines.size() &&
+               (lines.at(next).trimmed().isEmpty() || lines.at(next).trimmed().startsWith('#')))
+            ++next;
+        if (next >= lines.size())
+            break;
+        const QRegularExpressionMatch m = bandwidth.match(tag);
+        const qint64 rate = m.hasMatch() ? m.captured(1).toLongLong() : 0;
+        const bool better =
+            bestRate < 0 || (choice == VariantChoice::Highest ? rate > bestRate : rate < bestRate);
+        if (better) {
+            bestRate = rate;
+            best = lines.at(next).trimmed();
+        }
+    }
+    return best;
 }
 
 namespace {

@@ -8,6 +8,12 @@
 // Proxy switch and address for aria2c; the settings page writes them.
 extern bool ProxyEnabled;
 extern QString ProxyString;
+// Which variant of a master playlist a task downloads; the settings page and korvi-get set it.
+enum class VariantChoice { First, Highest, Lowest };
+extern VariantChoice VariantPreference;
+// "first", "highest", "lowest" and back; an unknown text is First and sets *known to false.
+QString VariantChoiceName(VariantChoice choice);
+VariantChoice VariantChoiceFromName(const QString &name, bool *known = nullptr);
 // Attempts of DownloadFile per scheme, and aria2c runs of one task.
 inline constexpr int DownloadRetries = 5;
 
@@ -29,6 +35,12 @@ bool IsKeyLine(const QString &line);
 // A playlist line resolved against the playlist's address: an absolute address stays, "//host/x"
 // takes the playlist's scheme, "/x" its root (GetUrlRoot), anything else its folder (GetUrlDir).
 QString ResolveUrl(const QString &line, const QString &playlistUrl);
+
+// The address line of the variant with the highest or lowest BANDWIDTH among a master
+// playlist's "#EXT-X-STREAM-INF:" entries (the earlier one on a tie); empty for First, for a
+// playlist without such entries, which then go the usual way: the first address line is
+// probed and followed when it is a playlist.
+QString ChooseVariant(const QStringList &lines, VariantChoice choice);
 
 // Tag lines of the local playlist, which the merge reads with local files allowed: it may name
 // only files of the work folder. True when the line carries a URI attribute (any letter case).

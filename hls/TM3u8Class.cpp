@@ -329,6 +329,16 @@ bool TM3u8::AnalyseM3u8(QString url, const QString &headers) {
             return false;
         }
         const int width = DecimalDigits(lines.size());
+        const QString variant = ChooseVariant(lines, VariantPreference);
+        if (!variant.isEmpty()) {
+            url = ResolveUrl(variant, url);
+            if (++nesting > MaxPlaylistNesting) {
+                FailureCleanUp();
+                ReportError(kInvalidM3u8);
+                return false;
+            }
+            continue;
+        }
 
         bool nested = false;
         bool byteRange = false;

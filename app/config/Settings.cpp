@@ -27,6 +27,10 @@ QString ProxyTypeText(int index) {
     return index >= 0 && index < items.size() ? items.at(index) : QString();
 }
 
+QStringList VariantItems() {
+    return {QStringLiteral("第一个"), QStringLiteral("最高码率"), QStringLiteral("最低码率")};
+}
+
 QStringList LimitTaskItems() {
     return {QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3"), QStringLiteral("4"),
             QStringLiteral("5")};
@@ -53,6 +57,7 @@ SettingsValues ReadSettings(const IniFile &ini) {
     v.m3u8Url = ini.ReadString(kHistory, "M3u8Url", QString());
     v.m3u8Out = ini.ReadString(kHistory, "M3u8Out", QString());
     v.noM3uPreName = ini.ReadBool(kOptions, "NoM3uPreName", false);
+    v.variant = VariantChoiceFromName(ini.ReadString(kOptions, "Variant", QString()));
     v.version = ini.ReadString(kOptions, "Version", QString());
     v.useProxy = ini.ReadBool(kProxy, "UseProxy", false);
     v.proxyType = ProxyTypeFromNumber(ini.ReadInteger(kProxy, "ProxyType", 0));
@@ -68,6 +73,7 @@ void ApplySettings(const SettingsValues &v) {
     BalloonHint = v.balloonHint;
     LimitTasks = v.limitTasks;
     NoM3uPreName = v.noM3uPreName;
+    VariantPreference = v.variant;
     ProxyEnabled = v.useProxy;
     ProxyString = BuildProxyString(ProxyTypeText(v.proxyType), v.proxyHost, v.proxyPort,
                                    v.proxyUser, v.proxyPwd);
@@ -83,6 +89,8 @@ void SaveSettings(IniFile &ini, const SettingsValues &page,
     ini.WriteInteger(kOptions, "LimitTasks", int(LimitTasks));
     NoM3uPreName = page.noM3uPreName;
     ini.WriteBool(kOptions, "NoM3uPreName", NoM3uPreName);
+    VariantPreference = page.variant;
+    ini.WriteString(kOptions, "Variant", VariantChoiceName(VariantPreference));
     if (fillNewSlots) {
         fillNewSlots();
     }

@@ -2,6 +2,8 @@
 // The program's settings: the value rules of each key, the start-up reading, the save of the
 // settings page, the exit writing, and the proxy address handed to the download engine.
 
+#include "hls/M3u8Helpers.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -25,6 +27,8 @@ struct SettingsValues {
     bool balloonHint = true;
     unsigned limitTasks = 1;
     bool noM3uPreName = false;
+    // Which variant of a master playlist is downloaded; [Options] Variant=first|highest|lowest.
+    VariantChoice variant = VariantChoice::First;
     QString version;
     QString m3u8Url;
     QString m3u8Out;
@@ -41,6 +45,8 @@ struct SettingsValues {
 QStringList ProxyTypeItems();
 // The list's text for an item index: empty outside 0 to 2.
 QString ProxyTypeText(int index);
+// The items of the variant list, in the order of VariantChoice.
+QStringList VariantItems();
 // The items of the task-limit list, "1" to "5".
 QStringList LimitTaskItems();
 
@@ -52,7 +58,7 @@ int ProxyTypeFromNumber(int number);
 // Every key, with the defaults for a missing file or key and the rules above. Sets nothing.
 SettingsValues ReadSettings(const IniFile &ini);
 // Puts the values read at start-up into force: the four program-wide values and the engine's
-// ProxyEnabled and ProxyString.
+// ProxyEnabled, ProxyString and VariantPreference.
 void ApplySettings(const SettingsValues &values);
 
 // The save button: writes and applies the page's values in the order the page promises.

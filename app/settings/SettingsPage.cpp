@@ -7,6 +7,7 @@
 SettingsPage::SettingsPage(QWidget *parent) : QWidget(parent), m_ui(new Ui::SettingsPage) {
     m_ui->setupUi(this);
     SetLabelGrey(m_ui->lblPayTips);
+    m_ui->cboVariant->addItems(VariantItems());
     connectSignals();
 }
 
@@ -27,6 +28,7 @@ void SettingsPage::ShowValues(const SettingsValues &v) {
     m_ui->chkBalloonHint->setChecked(v.balloonHint);
     m_ui->cboTasks->setCurrentIndex(int(v.limitTasks) - 1);
     m_ui->chkNoM3uPre->setChecked(v.noM3uPreName);
+    m_ui->cboVariant->setCurrentIndex(int(v.variant));
     m_ui->chkUseProxy->setChecked(v.useProxy);
     m_ui->grpProxy->setEnabled(v.useProxy);
     m_ui->cboProxyType->setCurrentIndex(v.proxyType);
@@ -44,6 +46,7 @@ SettingsValues SettingsPage::PageValues() const {
     const int limit = m_ui->cboTasks->currentText().toInt(&ok);
     v.limitTasks = LimitTasksFromNumber(ok ? limit : 1);
     v.noM3uPreName = m_ui->chkNoM3uPre->isChecked();
+    v.variant = VariantChoice(qBound(0, m_ui->cboVariant->currentIndex(), 2));
     v.useProxy = m_ui->chkUseProxy->isChecked();
     v.proxyType = m_ui->cboProxyType->currentIndex();
     v.proxyHost = m_ui->edtProxyHost->text();

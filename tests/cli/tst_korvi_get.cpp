@@ -46,6 +46,8 @@ private slots:
     void fmp4_stream_merges_with_its_init_section();
     void joined_encodes_merge_into_one_file_of_both_lengths_data();
     void byte_ranges_of_one_file_fetch_it_once();
+    void variant_option_picks_by_bandwidth_data();
+    void variant_option_picks_by_bandwidth();
     void joined_encodes_merge_into_one_file_of_both_lengths();
 
 private:
@@ -106,6 +108,7 @@ void TestKorviGet::bad_arguments_print_usage_data() {
     QTest::newRow("unknown option") << QStringList{"--fast", "http://127.0.0.1:1/a.m3u8", "o"};
     QTest::newRow("-H without value") << QStringList{"http://127.0.0.1:1/a.m3u8", "o", "-H"};
     QTest::newRow("--proxy without value") << QStringList{"x", "o", "--proxy"};
+    QTest::newRow("unknown variant") << QStringList{"--variant", "best", "x", "o"};
     QTest::newRow("output folder missing")
         << QStringList{"http://127.0.0.1:1/a.m3u8", "/nonexistent-korvi/dir/o.mp4"};
 }
@@ -313,6 +316,26 @@ void TestKorviGet::byte_ranges_of_one_file_fetch_it_once() {
     QVERIFY(qAbs(MediaProbe::Duration(out) - MediaProbe::Duration(direct)) <= 1.0);
     QCOMPARE(MediaProbe::VideoFrameMd5(out), MediaProbe::VideoFrameMd5(direct));
     QCOMPARE(MediaProbe::VideoFrameMd5(out), MediaProbe::VideoFrameMd5(TestStreams::SourceMedia()));
+}
+
+void TestKorviGet::variant_option_picks_by_bandwidth_data() {
+    QTest::addColumn<QStringList>("option");
+    QTest::addColumn<QSize>("size");
+    QTest::newRow("default: first listed") << QStringList() << QSize(240, 136);
+    QTest::newRow("first") << QStringList{"--variant", "first"} << QSize(240, 136);
+    QTest::newRow("highest") << QStringList{"--variant", "highest"} << QSize(320, 180);
+    QTest::newRow("lowest") << QStringList{"--variant", "LOWEST"} << QSize(160, 90);
+}
+
+void TestKorviGet::variant_option_picks_by_bandwidth() {
+    QFETCH(QStringList, option);
+    QFETCH(QSize, size);
+    const QString out = m_base.filePath("variant-" + QString(QTest::currentDataTag()) + ".mp4");
+    const Result r = Run(option + QStringList{m_server.url("/master3.m3u8"), out});
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(MediaProbe::VideoSize(out), size);
+    QVERIFY(MediaProbe::HasAudio(out));
+    QVERIFY(qAbs(MediaProbe::Duration(out) - TestStreams::SourceDuration()) <= 1.0);
 }
 
 QTEST_GUILESS_MAIN(TestKorviGet)

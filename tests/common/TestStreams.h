@@ -19,6 +19,7 @@
 //                               ../second/seg0-3.ts
 //   joined-fmp4/index.m3u8      the same join of fmp4/ and second-fmp4/, one map for each part
 //   ranges/index.m3u8, index.ts every segment a #EXT-X-BYTERANGE of the one file index.ts
+//   master3.m3u8                three variants: v3/ (600000, 240x136), v2/ (900000), v1/ (300000)
 // BigRoot() holds big/index.m3u8 with BigSegmentCount segments, made only when asked for.
 // The folders are shared by every test of the build tree: a test that changes files copies them.
 

@@ -52,7 +52,7 @@ if [ "$big" = "--big" ]; then
     exit 0
 fi
 
-rm -rf clear live aes aes2 rotate keys v1 v2 mixed fmp4 fmp4aes second second.mp4 joined second-fmp4 joined-fmp4 ranges master.m3u8 .complete
+rm -rf clear live aes aes2 rotate keys v1 v2 mixed fmp4 fmp4aes second second.mp4 joined second-fmp4 joined-fmp4 ranges v3 master3.m3u8 master.m3u8 .complete
 encode source.mp4 6 320x180 25 25
 
 segment source.mp4 clear 1
@@ -90,6 +90,21 @@ ff -i source.mp4 -vf scale=160:90 -c:v libx264 -preset veryfast -profile:v basel
 segment v1-source.mp4 v1 1
 rm -f v1-source.mp4
 segment source.mp4 v2 1
+# A middle size for a master of three bandwidths, listed neither first nor last by rate.
+ff -i source.mp4 -vf scale=240:136 -c:v libx264 -preset veryfast -profile:v baseline \
+    -pix_fmt yuv420p -g 25 -keyint_min 25 -sc_threshold 0 -bf 0 -c:a copy v3-source.mp4
+segment v3-source.mp4 v3 1
+rm -f v3-source.mp4
+cat >master3.m3u8 <<'M3U8'
+#EXTM3U
+#EXT-X-VERSION:3
+#EXT-X-STREAM-INF:AVERAGE-BANDWIDTH=5000000,BANDWIDTH=600000,RESOLUTION=240x136
+v3/index.m3u8
+#EXT-X-STREAM-INF:BANDWIDTH=900000,RESOLUTION=320x180
+v2/index.m3u8
+#EXT-X-STREAM-INF:BANDWIDTH=300000,RESOLUTION=160x90
+v1/index.m3u8
+M3U8
 cat >master.m3u8 <<'M3U8'
 #EXTM3U
 #EXT-X-VERSION:3
@@ -179,7 +194,7 @@ mkdir -p ranges
 ff -i source.mp4 -c copy -f hls -hls_time 1 -hls_list_size 0 -hls_playlist_type vod \
     -hls_flags single_file ranges/index.m3u8
 
-for d in clear live aes aes2 rotate v1 v2 mixed fmp4 fmp4aes ranges; do
+for d in clear live aes aes2 rotate v1 v2 v3 mixed fmp4 fmp4aes ranges; do
     n=$(grep -c -v '^#' "$d/index.m3u8")
     if [ "$n" -ne 6 ]; then
         echo "make_streams: $d/ has $n segments, expected 6" >&2

@@ -106,6 +106,22 @@ private slots:
         QCOMPARE(ReadSettings(IniFile(m_path)).limitTasks, expected);
     }
 
+    void variant_data() {
+        QTest::addColumn<QByteArray>("stored");
+        QTest::addColumn<int>("expected");
+        QTest::newRow("first") << QByteArray("first") << int(VariantChoice::First);
+        QTest::newRow("highest") << QByteArray("highest") << int(VariantChoice::Highest);
+        QTest::newRow("any case") << QByteArray("Lowest") << int(VariantChoice::Lowest);
+        QTest::newRow("unknown") << QByteArray("best") << int(VariantChoice::First);
+        QTest::newRow("empty") << QByteArray("") << int(VariantChoice::First);
+    }
+    void variant() {
+        QFETCH(QByteArray, stored);
+        QFETCH(int, expected);
+        WriteIni("[Options]\nVariant=" + stored + "\n");
+        QCOMPARE(int(ReadSettings(IniFile(m_path)).variant), expected);
+    }
+
     void page_index_data() {
         QTest::addColumn<QByteArray>("stored");
         QTest::addColumn<int>("expected");

@@ -139,7 +139,8 @@ private slots:
     void start_reads_the_stored_values() {
         WriteIni(
             "[Options]\nPageIndex=6\nSoundTips=TRUE\nBalloonHint=yes\nLimitTasks=3\n"
-            "NoM3uPreName=true\n[Proxy]\nUseProxy=True\nProxyType=1\nProxyHost=127.0.0.1\n"
+            "NoM3uPreName=true\nVariant=lowest\n[Proxy]\nUseProxy=True\nProxyType=1\nProxyHost=127."
+            "0.0.1\n"
             "ProxyPort=3128\nProxyUser=u\nProxyPwd=p,w;=\"x\"\n");
         TfrmMain w(Seams());
         QCOMPARE(Find<QTabWidget>(w, "TPageControl1")->currentIndex(), 2);
@@ -147,6 +148,8 @@ private slots:
         QVERIFY(!Find<QCheckBox>(w, "chkBalloonHint")->isChecked());
         QCOMPARE(Find<QComboBox>(w, "cboTasks")->currentText(), QString("3"));
         QVERIFY(Find<QCheckBox>(w, "chkNoM3uPre")->isChecked());
+        QCOMPARE(Find<QComboBox>(w, "cboVariant")->currentText(), QString("最低码率"));
+        QCOMPARE(VariantPreference, VariantChoice::Lowest);
         QVERIFY(Find<QCheckBox>(w, "chkUseProxy")->isChecked());
         QVERIFY(Find<QGroupBox>(w, "grpProxy")->isEnabled());
         QCOMPARE(Find<QComboBox>(w, "cboProxyType")->currentText(), QString("https"));
@@ -211,6 +214,7 @@ private slots:
         Find<QCheckBox>(w, "chkSoundTips")->setChecked(false);
         Find<QComboBox>(w, "cboTasks")->setCurrentIndex(2);
         Find<QCheckBox>(w, "chkNoM3uPre")->setChecked(true);
+        Find<QComboBox>(w, "cboVariant")->setCurrentIndex(1);
         Find<QCheckBox>(w, "chkUseProxy")->setChecked(true);
         Find<QComboBox>(w, "cboProxyType")->setCurrentIndex(1);
         Find<QLineEdit>(w, "edtProxyHost")->setText("proxy.local");
@@ -225,6 +229,8 @@ private slots:
         IniFile ini(m_iniPath);
         QCOMPARE(ini.ReadString("Options", "SoundTips", ""), QString("False"));
         QCOMPARE(ini.ReadString("Options", "LimitTasks", ""), QString("3"));
+        QCOMPARE(ini.ReadString("Options", "Variant", ""), QString("highest"));
+        QCOMPARE(VariantPreference, VariantChoice::Highest);
         QCOMPARE(ini.ReadString("Proxy", "ProxyType", ""), QString("1"));
         QCOMPARE(ini.ReadString("Proxy", "ProxyUser", ""), QString("alice"));
         QCOMPARE(m_messages.boxes.size(), 1);  // only the start's version box: no confirmation
