@@ -2,6 +2,8 @@
 // The program's settings: the value rules of each key, the start-up reading, the save of the
 // settings page, the exit writing, and the proxy address handed to the download engine.
 
+#include "hls/M3u8Helpers.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -24,6 +26,8 @@ struct SettingsValues {
     bool soundTips = true;
     bool balloonHint = true;
     unsigned limitTasks = 1;
+    // Segments each download fetches at once ("SegmentJobs"), 1 to 32.
+    int segmentJobs = DefaultSegmentConcurrency;
     bool noM3uPreName = false;
     QString version;
     QString m3u8Url;
