@@ -39,8 +39,12 @@ public:
         m_last = 0;
         QObject::connect(&m_timer, &QTimer::timeout, [this] {
             const qint64 now = m_clock.nsecsElapsed();
-            m_worst = std::max(m_worst, now - m_last);
+            if (now - m_last > m_worst) {
+                m_worst = now - m_last;
+                m_worstAt = m_labelAtLast + QStringLiteral(" .. ") + m_label;
+            }
             m_last = now;
+            m_labelAtLast = m_label;
         });
         m_timer.start(0);
     }
@@ -50,12 +54,16 @@ public:
     }
     double WorstMs() const { return double(m_worst) / 1e6; }
     void Stop() { m_timer.stop(); }
+    // What the program last reported; the worst gap is told by the reports around it.
+    void SetLabel(const QString &label) { m_label = label; }
+    QString WorstAt() const { return m_worstAt; }
 
 private:
     QTimer m_timer;
     QElapsedTimer m_clock;
     qint64 m_last = 0;
     qint64 m_worst = 0;
+    QString m_label, m_labelAtLast, m_worstAt;
 };
 
 // Runs the loop for `ms` milliseconds.
@@ -86,7 +94,8 @@ double PeakRssMb() {
 }
 
 // Five tasks run to their end; the number that finished with an output.
-int RunFiveDownloads(HlsTestServer &server, const QString &outDir, int pass) {
+int RunFiveDownloads(HlsTestServer &server, const QString &outDir, int pass,
+                     GapMeter *meter = nullptr) {
     std::vector<std::unique_ptr<TM3u8>> tasks;
     int ended = 0, finished = 0;
     for (int i = 0; i < kTasks; ++i) {
@@ -97,7 +106,16 @@ int RunFiveDownloads(HlsTestServer &server, const QString &outDir, int pass) {
             ++ended;
         };
         task->OnStop = [&ended](int) { ++ended; };
-        task->OnFinish = [&ended, &finished](int) { ++ended, ++finished; };
+        task->OnFinish = [&ended, &finished, meter](int id) {
+            ++ended, ++finished;
+            if (meter)
+                meter->SetLabel(QStringLiteral("task %1 finished").arg(id));
+        };
+        if (meter) {
+            task->OnProgress = [meter](int id, const QString &, float, const QString &status) {
+                meter->SetLabel(QStringLiteral("task %1 %2").arg(id).arg(status));
+            };
+        }
         task->SetUrl(
             server.url(QStringLiteral("/long/index.m3u8?pass=%1&task=%2").arg(pass).arg(i)));
         task->SetOutput(outDir + QStringLiteral("/out%1-%2.mp4").arg(pass).arg(i));
@@ -148,7 +166,7 @@ int RunDownloadMode(int segments, const QString &base) {
     meter.Start();
     QElapsedTimer wall;
     wall.start();
-    const int finishedA = RunFiveDownloads(server, outDir, 1);
+    const int finishedA = RunFiveDownloads(server, outDir, 1, &meter);
     const double worst = meter.WorstMs();
     const double wallA = double(wall.elapsed()) / 1000.0;
     meter.Stop();
@@ -166,6 +184,7 @@ int RunDownloadMode(int segments, const QString &base) {
     std::printf("tasks: %d of %d segments each, 50 ms per request\n", kTasks, segments);
     std::printf("pass 1 (gap meter): %d finished in %.1f s, longest event-loop gap %.1f ms\n",
                 finishedA, wallA, worst);
+    std::printf("  the longest gap lay between these reports: %s\n", qPrintable(meter.WorstAt()));
     std::printf("pass 2: %d finished in %.1f s, own CPU %.2f s = %.1f%% of one core\n", finishedB,
                 wallB, cpu, share);
     std::printf("peak resident memory: %.1f MB\n", rss);
