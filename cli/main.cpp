@@ -1,4 +1,5 @@
-// korvi-get [-H "Key: Value"]... [--proxy URL] [--variant first|highest|lowest] ADDRESS OUTPUT
+// korvi-get [-H "Key: Value"]... [--proxy URL] [-j N] [--variant first|highest|lowest]
+//            ADDRESS OUTPUT
 // Runs one download task: exit 0 when the output is merged, 1 on a task error (its text on
 // standard error), 130 after Ctrl-C, 2 on bad arguments.
 
@@ -27,13 +28,14 @@ constexpr int kExitError = 1;
 constexpr int kExitUsage = 2;
 
 const char kUsage[] =
-    "用法: korvi-get [-H \"Key: Value\"]... [--proxy URL] ADDRESS OUTPUT\n"
+    "用法: korvi-get [-H \"Key: Value\"]... [--proxy URL] [-j N] ADDRESS OUTPUT\n"
     "  ADDRESS  m3u8 播放列表的地址 (http/https/ftp) 或本地播放列表文件\n"
     "  OUTPUT   合并后的 MP4 文件 (不以 .mp4 结尾时自动加上)\n"
     "  -H       请求头, 每个 -H 一行, 可重复\n"
     "  --proxy  aria2c 使用的代理, 如 http://127.0.0.1:8080\n"
     "  --variant first|highest|lowest  主播放列表取哪个码率: 第一个 (默认), 最高, 最低\n"
     "  --version  显示版本\n"
+    "  -j       同时下载的分段数量, 1-32, 默认 16\n"
     "退出码: 0 完成, 1 任务出错, 2 参数错误, 130 被 Ctrl-C 停止\n";
 
 int g_signalPipe[2] = {-1, -1};
@@ -54,6 +56,7 @@ struct Arguments {
     QString proxy;
     bool proxySet = false;
     VariantChoice variant = VariantChoice::First;
+    int jobs = DefaultSegmentConcurrency;
     QString address;
     QString output;
     bool version = false;  // --version: print it and exit
@@ -72,6 +75,19 @@ bool ParseArguments(const QStringList &args, Arguments &out, QString &problem, b
         if (arg == QLatin1String("-h") || arg == QLatin1String("--help")) {
             help = true;
             return false;
+        }
+        if (arg == QLatin1String("-j")) {
+            bool ok = false;
+            const int jobs = i + 1 < args.size() ? args.at(i + 1).toInt(&ok) : 0;
+            if (!ok || jobs < MinSegmentConcurrency || jobs > MaxSegmentConcurrency) {
+                problem = QStringLiteral("-j 需要 %1 到 %2 之间的整数")
+                              .arg(MinSegmentConcurrency)
+                              .arg(MaxSegmentConcurrency);
+                return false;
+            }
+            out.jobs = jobs;
+            ++i;
+            continue;
         }
         if (arg == QLatin1String("-H") || arg == QLatin1String("--proxy") ||
             arg == QLatin1String("--variant")) {
@@ -202,6 +218,7 @@ int main(int argc, char *argv[]) {
     ProxyEnabled = arguments.proxySet && !arguments.proxy.isEmpty();
     ProxyString = arguments.proxy;
     VariantPreference = arguments.variant;
+    SegmentConcurrency = arguments.jobs;
 
     QString address = arguments.address;
     if (!IsUrl(address) && QFileInfo(address).isFile())

@@ -17,6 +17,17 @@ VariantChoice VariantChoiceFromName(const QString &name, bool *known = nullptr);
 // Attempts of DownloadFile per scheme, and aria2c runs of one task.
 inline constexpr int DownloadRetries = 5;
 
+// Segments one aria2c run fetches at once; the settings page and korvi-get set it.
+inline constexpr int DefaultSegmentConcurrency = 16;
+inline constexpr int MinSegmentConcurrency = 1;
+inline constexpr int MaxSegmentConcurrency = 32;
+extern int SegmentConcurrency;
+// A number outside MinSegmentConcurrency..MaxSegmentConcurrency gives the default.
+int SegmentConcurrencyFromNumber(int number);
+
+// Bytes of a first playlist line fetched to tell a variant playlist from a media segment.
+inline constexpr qint64 ProbeHeadBytes = 4096;
+
 // True for any text of at least 6 characters that contains "http://", "https://", "ftp://" or
 // "ftps://" anywhere, in any letter case.
 bool IsUrl(const QString &s);
@@ -92,6 +103,9 @@ QString QuoteField(const QString &value);
 // Fetches one URL into one file with libcurl; DownloadRetries attempts, then, for https, the
 // same over http. A failed fetch leaves an existing file as it was.
 bool DownloadFile(const QString &url, const QString &file);
+// Like DownloadFile, but only the first `bytes` bytes (a range request, and the transfer is
+// cut there should the server send more); a shorter file is fetched whole.
+bool DownloadFileHead(const QString &url, const QString &file, qint64 bytes);
 // Fetches one URL into one file with aria2c, waiting for it; true when the file exists and no
 // ".aria2" control file is left.
 bool Aria2DownloadFile(const QString &url, const QString &file, const QString &headers);
@@ -106,8 +120,12 @@ QString BuildHeaderOptions(const QString &text);
 QString Aria2CommonOptions(const QString &headers);
 QString Aria2FetchParamLine(const QString &url, const QString &dir, const QString &name,
                             const QString &headers);
+// Options of a segment run: `jobs` segments at once (aria2c has no per-server limit across
+// downloads, so this alone sets the connections to the host), time-outs that let a silent
+// connection cost seconds, a short wait before retrying, and no pre-allocation of the files.
+QString Aria2SegmentOptions(int jobs);
 // The session file receives the downloads that aria2c did not finish.
 QString Aria2ListParamLine(const QString &listFile, const QString &workDir, const QString &headers,
-                           const QString &sessionFile);
+                           const QString &sessionFile, int jobs);
 QString MergeParamLine(const QString &indexFile, const QString &ffmpegParams,
                        const QString &outFile);

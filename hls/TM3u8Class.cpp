@@ -45,10 +45,11 @@ void LetEventsRun() {
         QCoreApplication::processEvents();
 }
 
-// Fetches the first URI line of a playlist into `probe` and tells whether it is itself a
-// playlist (a master's variant); the probe file is gone afterwards either way.
+// Fetches the head of the first URI line of a playlist into `probe` and tells whether it is
+// itself a playlist (a master's variant); the probe file is gone afterwards either way. Only
+// the head, so a media segment is not fetched twice.
 bool ProbeIsPlaylist(const QString &url, const QString &probe, const QString &headers) {
-    if (!DownloadFile(url, probe))
+    if (!DownloadFileHead(url, probe, ProbeHeadBytes))
         Aria2DownloadFile(url, probe, headers);
     const bool isPlaylist = IsM3u8File(probe);
     QFile::remove(probe);
@@ -137,6 +138,7 @@ void TM3u8::Reset() {
     Percent = 0;
     Aria2Runs = 0;
     m_presentCount = 0;
+    m_idleRuns = 0;
     m_endingAria2 = false;
     Timer.SetEnabled(false);
     Url.clear();
@@ -458,6 +460,7 @@ bool TM3u8::StartAria2() {
     if (!FetchKeys(true))
         return false;
     Aria2Runs = 0;
+    m_idleRuns = 0;
     RunAria2();
     if (Aria2Process)
         ReportProgress(Percent, kDownloading);
@@ -492,7 +495,8 @@ void TM3u8::RunAria2() {
     }
     SessionFile = WorkDir + QLatin1Char('/') + WorkId + QLatin1String(".session");
     QFile::remove(SessionFile);
-    const QString params = Aria2ListParamLine(ListFile, WorkDir, Headers, SessionFile);
+    const QString params =
+        Aria2ListParamLine(ListFile, WorkDir, Headers, SessionFile, SegmentConcurrency);
     ReleaseAria2Process();
     Aria2Process = RunProcessHandle(Aria2Path, params, kShowHidden, false, WorkDir);
     if (Aria2Process) {
@@ -575,6 +579,7 @@ void TM3u8::SettleAria2Run() {
         QFile::remove(file);
         QFile::remove(file + QLatin1String(".aria2"));
     }
+    m_idleRuns = done > FinishedCount ? 0 : m_idleRuns + 1;
     FinishedCount = done;
     m_presentCount = done;
 }
@@ -619,7 +624,7 @@ void TM3u8::CheckProgress() {
             Merge();
             return;
         }
-        if (Aria2Runs >= quint32(DownloadRetries)) {
+        if (m_idleRuns >= DownloadRetries) {
             FailureCleanUp();
             ReportError(kTsFailed);
             return;

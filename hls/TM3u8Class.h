@@ -135,6 +135,10 @@ private:
     static quint32 TickCount();
 
     int m_presentCount = 0;
+    // Runs in a row that finished no segment. A run that brought segments does not use up a
+    // retry: aria2c gives a URL up for the rest of the run after one error answer, so a flaky
+    // server needs more runs than a dead one, and the task ends only when runs stop helping.
+    int m_idleRuns = 0;
     bool m_endingAria2 = false;
     // Receiver of the aria2c process's signals; goes away with the task.
     QObject m_context;

@@ -22,11 +22,26 @@ void InitCurlOnce() {
     Q_UNUSED(initialised);
 }
 
+struct Sink {
+    QSaveFile *file = nullptr;
+    qint64 limit = 0;  // 0: the whole body
+    qint64 written = 0;
+    bool enough = false;
+};
+
 size_t WriteToFile(char *data, size_t size, size_t count, void *userData) {
-    auto *out = static_cast<QSaveFile *>(userData);
-    const qint64 bytes = qint64(size * count);
-    if (out->write(data, bytes) != bytes)
+    auto *sink = static_cast<Sink *>(userData);
+    qint64 bytes = qint64(size * count);
+    if (sink->limit > 0)
+        bytes = qMin(bytes, sink->limit - sink->written);
+    if (sink->file->write(data, bytes) != bytes)
         return 0;  // a short count makes libcurl fail the transfer
+    sink->written += bytes;
+    if (sink->limit > 0 && sink->written >= sink->limit) {
+        // A server that ignores the range would send the whole file: cut it here.
+        sink->enough = true;
+        return 0;
+    }
     return size_t(bytes);
 }
 
@@ -55,7 +70,7 @@ long UrlFetcher::LowSpeedTimeout() {
     return g_lowSpeedTimeout;
 }
 
-bool UrlFetcher::Fetch(const QString &url, const QString &file) {
+bool UrlFetcher::Fetch(const QString &url, const QString &file, qint64 maxBytes) {
     InitCurlOnce();
     EasyHandle easy;
     MultiHandle multi;
@@ -83,7 +98,13 @@ bool UrlFetcher::Fetch(const QString &url, const QString &file) {
     curl_easy_setopt(e, CURLOPT_ACCEPT_ENCODING, "");
     curl_easy_setopt(e, CURLOPT_USERAGENT, "Korvi/" KORVI_VERSION);
     curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &WriteToFile);
-    curl_easy_setopt(e, CURLOPT_WRITEDATA, &out);
+    Sink sink;
+    sink.file = &out;
+    sink.limit = qMax<qint64>(maxBytes, 0);
+    curl_easy_setopt(e, CURLOPT_WRITEDATA, &sink);
+    const QByteArray range = "0-" + QByteArray::number(sink.limit - 1);
+    if (sink.limit > 0)
+        curl_easy_setopt(e, CURLOPT_RANGE, range.constData());
 
     curl_multi_add_handle(multi.handle, e);
     int running = 1;
@@ -111,6 +132,8 @@ bool UrlFetcher::Fetch(const QString &url, const QString &file) {
     const bool isHttp = scheme && QByteArray(scheme).toLower().startsWith("http");
     curl_multi_remove_handle(multi.handle, e);
 
+    if (sink.enough && result == CURLE_WRITE_ERROR)
+        result = CURLE_OK;
     if (result != CURLE_OK || (isHttp && status >= 400)) {
         out.cancelWriting();
         return false;

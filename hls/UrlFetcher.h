@@ -9,7 +9,9 @@ public:
     // Follows redirects within http, https, ftp and ftps; verifies TLS; an HTTP status of 400
     // or more fails. The body goes to a temporary file that replaces `file` only on success.
     // The caller has checked the address with FetchableUrl.
-    static bool Fetch(const QString &url, const QString &file);
+    // With `maxBytes` above 0 only the head is fetched: a range request, and the transfer is
+    // ended once that many bytes have arrived.
+    static bool Fetch(const QString &url, const QString &file, qint64 maxBytes = 0);
 
     // Seconds allowed for connecting, and for a transfer that moves less than one byte per
     // second; tests shorten them.

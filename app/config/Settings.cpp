@@ -54,6 +54,8 @@ SettingsValues ReadSettings(const IniFile &ini) {
     v.soundTips = ini.ReadBool(kOptions, "SoundTips", true);
     v.balloonHint = ini.ReadBool(kOptions, "BalloonHint", true);
     v.limitTasks = LimitTasksFromNumber(ini.ReadInteger(kOptions, "LimitTasks", 1));
+    v.segmentJobs = SegmentConcurrencyFromNumber(
+        ini.ReadInteger(kOptions, "SegmentJobs", DefaultSegmentConcurrency));
     v.m3u8Url = ini.ReadString(kHistory, "M3u8Url", QString());
     v.m3u8Out = ini.ReadString(kHistory, "M3u8Out", QString());
     v.noM3uPreName = ini.ReadBool(kOptions, "NoM3uPreName", false);
@@ -72,6 +74,7 @@ void ApplySettings(const SettingsValues &v) {
     SoundTips = v.soundTips;
     BalloonHint = v.balloonHint;
     LimitTasks = v.limitTasks;
+    SegmentConcurrency = SegmentConcurrencyFromNumber(v.segmentJobs);
     NoM3uPreName = v.noM3uPreName;
     VariantPreference = v.variant;
     ProxyEnabled = v.useProxy;
@@ -87,6 +90,9 @@ void SaveSettings(IniFile &ini, const SettingsValues &page,
     ini.WriteBool(kOptions, "BalloonHint", BalloonHint);
     LimitTasks = LimitTasksFromNumber(int(page.limitTasks));
     ini.WriteInteger(kOptions, "LimitTasks", int(LimitTasks));
+    // Taken by the next aria2c run; runs under way keep theirs.
+    SegmentConcurrency = SegmentConcurrencyFromNumber(page.segmentJobs);
+    ini.WriteInteger(kOptions, "SegmentJobs", SegmentConcurrency);
     NoM3uPreName = page.noM3uPreName;
     ini.WriteBool(kOptions, "NoM3uPreName", NoM3uPreName);
     VariantPreference = page.variant;

@@ -26,6 +26,8 @@ struct SettingsValues {
     bool soundTips = true;
     bool balloonHint = true;
     unsigned limitTasks = 1;
+    // Segments each download fetches at once ("SegmentJobs"), 1 to 32.
+    int segmentJobs = DefaultSegmentConcurrency;
     bool noM3uPreName = false;
     // Which variant of a master playlist is downloaded; [Options] Variant=first|highest|lowest.
     VariantChoice variant = VariantChoice::First;

@@ -27,6 +27,7 @@ void SettingsPage::ShowValues(const SettingsValues &v) {
     m_ui->chkSoundTips->setChecked(v.soundTips);
     m_ui->chkBalloonHint->setChecked(v.balloonHint);
     m_ui->cboTasks->setCurrentIndex(int(v.limitTasks) - 1);
+    m_ui->spnSegmentJobs->setValue(v.segmentJobs);
     m_ui->chkNoM3uPre->setChecked(v.noM3uPreName);
     m_ui->cboVariant->setCurrentIndex(int(v.variant));
     m_ui->chkUseProxy->setChecked(v.useProxy);
@@ -45,6 +46,7 @@ SettingsValues SettingsPage::PageValues() const {
     bool ok = false;
     const int limit = m_ui->cboTasks->currentText().toInt(&ok);
     v.limitTasks = LimitTasksFromNumber(ok ? limit : 1);
+    v.segmentJobs = m_ui->spnSegmentJobs->value();
     v.noM3uPreName = m_ui->chkNoM3uPre->isChecked();
     v.variant = VariantChoice(qBound(0, m_ui->cboVariant->currentIndex(), 2));
     v.useProxy = m_ui->chkUseProxy->isChecked();

@@ -40,6 +40,7 @@ private slots:
     void task_error_goes_to_standard_error();
     void header_options_reach_the_server();
     void proxy_option_sends_aria2c_through_the_proxy();
+    void jobs_option_reaches_aria2c();
     void ctrl_c_stops_and_removes_the_work_folder();
     void live_playlist_ends_and_leaves_no_work_folder();
     void fmp4_stream_merges_with_its_init_section_data();
@@ -109,6 +110,10 @@ void TestKorviGet::bad_arguments_print_usage_data() {
     QTest::newRow("-H without value") << QStringList{"http://127.0.0.1:1/a.m3u8", "o", "-H"};
     QTest::newRow("--proxy without value") << QStringList{"x", "o", "--proxy"};
     QTest::newRow("unknown variant") << QStringList{"--variant", "best", "x", "o"};
+    QTest::newRow("-j 0") << QStringList{"-j", "0", "http://127.0.0.1:1/a.m3u8", "o"};
+    QTest::newRow("-j 33") << QStringList{"-j", "33", "http://127.0.0.1:1/a.m3u8", "o"};
+    QTest::newRow("-j not a number") << QStringList{"-j", "many", "http://127.0.0.1:1/a.m3u8", "o"};
+    QTest::newRow("-j without value") << QStringList{"http://127.0.0.1:1/a.m3u8", "o", "-j"};
     QTest::newRow("output folder missing")
         << QStringList{"http://127.0.0.1:1/a.m3u8", "/nonexistent-korvi/dir/o.mp4"};
 }
@@ -117,7 +122,7 @@ void TestKorviGet::bad_arguments_print_usage() {
     QFETCH(QStringList, args);
     const Result r = Run(args);
     QCOMPARE(r.exitCode, 2);
-    QVERIFY2(r.err.contains("korvi-get [-H \"Key: Value\"]... [--proxy URL] ADDRESS OUTPUT"),
+    QVERIFY2(r.err.contains("korvi-get [-H \"Key: Value\"]... [--proxy URL] [-j N] ADDRESS OUTPUT"),
              qPrintable(r.err));
     QVERIFY(r.out.isEmpty());
 }
@@ -208,6 +213,36 @@ void TestKorviGet::proxy_option_sends_aria2c_through_the_proxy() {
     QCOMPARE(r.exitCode, 0);
     QCOMPARE(proxy.countRequests("/clear/seg[0-9]+\\.ts$"), TestStreams::SegmentCount);
     proxy.stop();
+}
+
+void TestKorviGet::jobs_option_reaches_aria2c() {
+    // A wrapper ahead of the real aria2c on PATH notes each run's arguments.
+    const QString wrapDir = m_base.filePath("wrap");
+    const QString argsLog = m_base.filePath("aria2c.args");
+    QVERIFY(QDir().mkpath(wrapDir));
+    QFile wrapper(wrapDir + "/aria2c");
+    QVERIFY(wrapper.open(QIODevice::WriteOnly));
+    wrapper.write("#!/bin/sh\nprintf '%s\\n' \"$@\" >> '" + argsLog.toUtf8() + "'\nexec '" +
+                  QStandardPaths::findExecutable("aria2c").toUtf8() + "' \"$@\"\n");
+    wrapper.close();
+    QVERIFY(wrapper.setPermissions(wrapper.permissions() | QFileDevice::ExeOwner));
+
+    QProcess p;
+    QProcessEnvironment env = Environment();
+    env.insert("PATH", wrapDir + ":" + env.value("PATH"));
+    p.setProcessEnvironment(env);
+    const QString out = m_base.filePath("jobs.mp4");
+    p.start(KORVI_BINARY_DIR "/korvi-get", {"-j", "3", m_server.url("/clear/index.m3u8"), out});
+    QVERIFY(p.waitForFinished(60000));
+    QCOMPARE(p.exitCode(), 0);
+    QVERIFY(MediaProbe::HasVideo(out));
+    QFile log(argsLog);
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    const QStringList args = QString::fromUtf8(log.readAll()).split('\n');
+    const int j = int(args.indexOf("-j"));
+    QVERIFY2(j >= 0, qPrintable(args.join(' ')));
+    QCOMPARE(args.at(j + 1), QString("3"));
+    QVERIFY(args.contains("--file-allocation=none"));
 }
 
 void TestKorviGet::ctrl_c_stops_and_removes_the_work_folder() {

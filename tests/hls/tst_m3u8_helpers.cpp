@@ -40,6 +40,8 @@ private slots:
     void aria2_fetch_line();
     void aria2_list_line_data();
     void aria2_list_line();
+    void segment_run_options_data();
+    void segment_run_options();
     void merge_line();
     void merge_line_with_quote_splits_into_its_arguments();
     void resolve_url_data();
@@ -320,19 +322,23 @@ void TestM3u8Helpers::aria2_list_line_data() {
     QTest::newRow("plain")
         << false << "http://p:1"
         << ""
-        << R"( --check-certificate=false  -c -i "/t/W/W.lst" -d "/t/W" --save-session="/t/W/W.session")";
+        << R"( --check-certificate=false  -c -i "/t/W/W.lst" -d "/t/W" --save-session="/t/W/W.session")"
+           " -j 16 --connect-timeout=10 --timeout=10 --retry-wait=0 --file-allocation=none";
     QTest::newRow("proxy switched on without address")
         << true << ""
         << ""
-        << R"( --check-certificate=false  -c -i "/t/W/W.lst" -d "/t/W" --save-session="/t/W/W.session")";
+        << R"( --check-certificate=false  -c -i "/t/W/W.lst" -d "/t/W" --save-session="/t/W/W.session")"
+           " -j 16 --connect-timeout=10 --timeout=10 --retry-wait=0 --file-allocation=none";
     QTest::newRow("proxy switched off")
         << false << "http://p:1"
         << "A: 1"
-        << R"( --check-certificate=false  --header="A: 1"  -c -i "/t/W/W.lst" -d "/t/W" --save-session="/t/W/W.session")";
+        << R"( --check-certificate=false  --header="A: 1"  -c -i "/t/W/W.lst" -d "/t/W" --save-session="/t/W/W.session")"
+           " -j 16 --connect-timeout=10 --timeout=10 --retry-wait=0 --file-allocation=none";
     QTest::newRow("proxy and two headers")
         << true << "socks5://127.0.0.1:1080"
         << "A: 1\r\nB: 2"
-        << R"( --all-proxy="socks5://127.0.0.1:1080"  --check-certificate=false  --header="A: 1" --header="B: 2"  -c -i "/t/W/W.lst" -d "/t/W" --save-session="/t/W/W.session")";
+        << R"( --all-proxy="socks5://127.0.0.1:1080"  --check-certificate=false  --header="A: 1" --header="B: 2"  -c -i "/t/W/W.lst" -d "/t/W" --save-session="/t/W/W.session")"
+           " -j 16 --connect-timeout=10 --timeout=10 --retry-wait=0 --file-allocation=none";
 }
 
 void TestM3u8Helpers::aria2_list_line() {
@@ -342,7 +348,30 @@ void TestM3u8Helpers::aria2_list_line() {
     QFETCH(QString, expected);
     ProxyEnabled = proxy;
     ProxyString = proxyString;
-    QCOMPARE(Aria2ListParamLine("/t/W/W.lst", "/t/W", headers, "/t/W/W.session"), expected);
+    QCOMPARE(Aria2ListParamLine("/t/W/W.lst", "/t/W", headers, "/t/W/W.session", 16), expected);
+}
+
+void TestM3u8Helpers::segment_run_options_data() {
+    QTest::addColumn<int>("jobs");
+    QTest::addColumn<QString>("expected");
+    const QString rest = " --connect-timeout=10 --timeout=10 --retry-wait=0 --file-allocation=none";
+    QTest::newRow("one at a time") << 1 << " -j 1" + rest;
+    QTest::newRow("default") << 16 << " -j 16" + rest;
+    QTest::newRow("most") << 32 << " -j 32" + rest;
+    QTest::newRow("zero takes the default") << 0 << " -j 16" + rest;
+    QTest::newRow("above the range takes the default") << 33 << " -j 16" + rest;
+    QTest::newRow("negative takes the default") << -4 << " -j 16" + rest;
+}
+
+void TestM3u8Helpers::segment_run_options() {
+    QFETCH(int, jobs);
+    QFETCH(QString, expected);
+    QCOMPARE(Aria2SegmentOptions(jobs), expected);
+    // What a run hands to aria2c ends with exactly these options.
+    ProxyEnabled = false;
+    const QStringList args =
+        QProcess::splitCommand(Aria2ListParamLine("/t/W/W.lst", "/t/W", "", "/t/S", jobs));
+    QCOMPARE(args.mid(args.size() - 6), QProcess::splitCommand(expected));
 }
 
 void TestM3u8Helpers::merge_line() {

@@ -66,6 +66,8 @@ private slots:
     void rotated_keys_each_decrypt_their_segments();
     void scheme_relative_lines_take_the_playlist_scheme();
     void playlist_cannot_make_the_merge_read_other_files();
+    void probe_reads_only_the_head_of_the_first_segment();
+    void flaky_server_still_delivers_every_segment();
 
 private:
     // Runs one task to its end; the work folder is returned for the caller's checks.
@@ -337,6 +339,52 @@ void TestTaskDownload::playlist_cannot_make_the_merge_read_other_files() {
     QCOMPARE(events.finished, 1);
     QCOMPARE(MediaProbe::VideoFrameMd5(out), MediaProbe::VideoFrameMd5(TestStreams::SourceMedia()));
     QCOMPARE(m_server.countRequests("^/v1/"), v1Before);
+}
+
+void TestTaskDownload::probe_reads_only_the_head_of_the_first_segment() {
+    HlsTestServer server;
+    QVERIFY2(server.start(m_root), qPrintable(server.errorString()));
+    TM3u8 task;
+    TaskEvents events(task);
+    const QString out = m_base.filePath("probe.mp4");
+    QVERIFY(Run(task, events, server.url("/clear/index.m3u8"), out));
+    QCOMPARE(events.finished, 1);
+    QCOMPARE(MediaProbe::VideoFrameMd5(out), MediaProbe::VideoFrameMd5(TestStreams::SourceMedia()));
+    // The probe asks for a range (206); the whole segment goes over the wire once, to aria2c.
+    QStringList first;
+    for (const QString &line : server.requestLog()) {
+        if (line.startsWith("GET /clear/seg0.ts "))
+            first << line.section(' ', 2);
+    }
+    QCOMPARE(first, QStringList({"206", "200"}));
+    for (int i = 1; i < TestStreams::SegmentCount; ++i)
+        QCOMPARE(server.countRequests(QStringLiteral("^/clear/seg%1\\.ts$").arg(i)), 1);
+    server.stop();
+}
+
+void TestTaskDownload::flaky_server_still_delivers_every_segment() {
+    // 30% of segment requests answer 500, decided by seed, path and attempt. With seed 5
+    // segment 232 fails its first six requests: aria2c gives a URL up for the run after one
+    // error, so it takes seven runs, more than a flat count of five would allow.
+    HlsServerOptions options;
+    options.failRate = 0.3;
+    options.seed = 5;
+    HlsTestServer server;
+    const QString big = TestStreams::BigRoot();
+    QVERIFY2(!big.isEmpty(), "big test stream was not generated");
+    QVERIFY2(server.start(big, options), qPrintable(server.errorString()));
+    TM3u8 task;
+    TaskEvents events(task);
+    const QString out = m_base.filePath("flaky.mp4");
+    QVERIFY(Run(task, events, server.url("/big/index.m3u8"), out, QString(), 180000));
+    QCOMPARE(events.errors, QStringList());
+    QCOMPARE(events.finished, 1);
+    QVERIFY2(task.Aria2Runs >= 7, qPrintable(QString::number(task.Aria2Runs)));
+    QCOMPARE(server.countRequests("^/big/seg232\\.ts$"), 7);
+    const QStringList frames = MediaProbe::VideoFrameMd5(out);
+    QCOMPARE(frames.size() > 0, true);
+    QCOMPARE(frames, MediaProbe::VideoFrameMd5(big + "/big/index.m3u8"));
+    server.stop();
 }
 
 QTEST_GUILESS_MAIN(TestTaskDownload)

@@ -122,6 +122,27 @@ private slots:
         QCOMPARE(int(ReadSettings(IniFile(m_path)).variant), expected);
     }
 
+    void segment_jobs_data() {
+        QTest::addColumn<QByteArray>("stored");
+        QTest::addColumn<int>("expected");
+        QTest::newRow("missing") << QByteArray() << 16;
+        QTest::newRow("0") << QByteArray("0") << 16;
+        QTest::newRow("33") << QByteArray("33") << 16;
+        QTest::newRow("x") << QByteArray("x") << 16;
+        QTest::newRow("1") << QByteArray("1") << 1;
+        QTest::newRow("32") << QByteArray("32") << 32;
+    }
+    void segment_jobs() {
+        QFETCH(QByteArray, stored);
+        QFETCH(int, expected);
+        WriteIni(stored.isNull() ? QByteArray("[Options]\n")
+                                 : "[Options]\nSegmentJobs=" + stored + "\n");
+        const SettingsValues v = ReadSettings(IniFile(m_path));
+        QCOMPARE(v.segmentJobs, expected);
+        ApplySettings(v);
+        QCOMPARE(SegmentConcurrency, expected);
+    }
+
     void page_index_data() {
         QTest::addColumn<QByteArray>("stored");
         QTest::addColumn<int>("expected");

@@ -23,6 +23,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QSystemTrayIcon>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -236,6 +237,25 @@ private slots:
         QCOMPARE(m_messages.boxes.size(), 1);  // only the start's version box: no confirmation
         // The queue takes the new limit at once.
         QCOMPARE(w.M3u8()->Scheduler()->LimitTasks, 3u);
+    }
+
+    void segment_jobs_survive_save_and_start() {
+        {
+            TfrmMain w(Seams());
+            auto *jobs = Find<QSpinBox>(w, "spnSegmentJobs");
+            QCOMPARE(jobs->value(), DefaultSegmentConcurrency);
+            QCOMPARE(jobs->minimum(), MinSegmentConcurrency);
+            QCOMPARE(jobs->maximum(), MaxSegmentConcurrency);
+            jobs->setValue(7);
+            QCOMPARE(SegmentConcurrency, DefaultSegmentConcurrency);  // only a save applies it
+            Find<QPushButton>(w, "btnSaveConfig")->click();
+            QCOMPARE(SegmentConcurrency, 7);
+            QCOMPARE(IniFile(m_iniPath).ReadString("Options", "SegmentJobs", ""), QString("7"));
+        }
+        SegmentConcurrency = DefaultSegmentConcurrency;
+        TfrmMain w(Seams());
+        QCOMPARE(Find<QSpinBox>(w, "spnSegmentJobs")->value(), 7);
+        QCOMPARE(SegmentConcurrency, 7);
     }
 
     void exit_writes_the_history() {
