@@ -205,6 +205,7 @@ void TM3u8::Stop() {
 void TM3u8::ClearSegments() {
     Timer.SetEnabled(false);
     Segments.clear();
+    m_seen.clear();
 }
 
 void TM3u8::DeleteWorkDir() {
@@ -540,41 +541,68 @@ void TM3u8::EndAria2Run() {
     Aria2Process->terminate();
 }
 
-int TM3u8::CountPresentSegments() const {
+int TM3u8::CountPresentSegments() {
+    if (m_seen.size() != Segments.size())
+        m_seen.assign(Segments.size(), SegmentSeen());
     int present = 0;
-    for (const SegmentRec &segment : Segments) {
+    for (size_t i = 0; i < Segments.size(); ++i) {
+        SegmentSeen &seen = m_seen[i];
+        if (Segments[i].Done || seen.present) {
+            ++present;
+            continue;
+        }
         // aria2c creates the file a moment before its control file, so an empty file without
         // a control file is still in progress.
-        const QString file = WorkDir + QLatin1Char('/') + segment.LocalName;
-        if (segment.Done ||
-            (FileSizeByName(file) >= 1 && !QFileInfo::exists(file + QLatin1String(".aria2"))))
+        const QString file = WorkDir + QLatin1Char('/') + Segments[i].LocalName;
+        if (FileSizeByName(file) >= 1 && !QFileInfo::exists(file + QLatin1String(".aria2"))) {
+            seen.present = true;
+            NoteContent(seen, file);
             ++present;
+        }
     }
     return present;
 }
 
+void TM3u8::NoteContent(SegmentSeen &seen, const QString &file) {
+    const QFileInfo info(file);
+    seen.size = info.size();
+    seen.modifiedMs = info.lastModified().toMSecsSinceEpoch();
+    seen.whole = CheckSegmentContent(file) != SegmentContent::Broken;
+}
+
 // Done means aria2c finished the segment: the run has ended, aria2c did not list it as
 // unfinished, no control file is left, and its content is whole as far as its format tells.
-bool TM3u8::SegmentIsDone(const SegmentRec &segment, const QStringList &unfinished) const {
+bool TM3u8::SegmentIsDone(size_t index, const QSet<QString> &unfinished) {
+    const SegmentRec &segment = Segments[index];
     const QString file = WorkDir + QLatin1Char('/') + segment.LocalName;
     if (unfinished.contains(segment.LocalName) ||
         QFileInfo::exists(file + QLatin1String(".aria2")) || FileSizeByName(file) < 1)
         return false;
-    return CheckSegmentContent(file) != SegmentContent::Broken;
+    if (m_seen.size() != Segments.size())
+        m_seen.assign(Segments.size(), SegmentSeen());
+    SegmentSeen &seen = m_seen[index];
+    const QFileInfo info(file);
+    // A file that changed since the poll checked it (a body that went on arriving) is read again.
+    if (seen.size != info.size() || seen.modifiedMs != info.lastModified().toMSecsSinceEpoch())
+        NoteContent(seen, file);
+    return seen.whole;
 }
 
 // After a run: marks what is done and deletes every partial file, so the next run fetches
 // those segments afresh instead of continuing a file that only looks complete.
 void TM3u8::SettleAria2Run() {
-    const QStringList unfinished = UnfinishedInSession(SessionFile);
+    const QStringList listed = UnfinishedInSession(SessionFile);
+    const QSet<QString> unfinished(listed.begin(), listed.end());
     int done = 0;
-    for (SegmentRec &segment : Segments) {
+    for (size_t i = 0; i < Segments.size(); ++i) {
+        SegmentRec &segment = Segments[i];
         if (!segment.Done)
-            segment.Done = SegmentIsDone(segment, unfinished);
+            segment.Done = SegmentIsDone(i, unfinished);
         if (segment.Done) {
             ++done;
             continue;
         }
+        m_seen[i] = SegmentSeen();
         const QString file = WorkDir + QLatin1Char('/') + segment.LocalName;
         QFile::remove(file);
         QFile::remove(file + QLatin1String(".aria2"));

@@ -6,6 +6,7 @@
 
 #include <QObject>
 #include <QPointer>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -128,13 +129,24 @@ private:
     bool WaitForMerge(QProcess *process);
     void WatchAria2Process();
     void EndAria2Run();
-    int CountPresentSegments() const;
-    bool SegmentIsDone(const SegmentRec &segment, const QStringList &unfinished) const;
+    int CountPresentSegments();
+    bool SegmentIsDone(size_t index, const QSet<QString> &unfinished);
     void SettleAria2Run();
 
     static quint32 TickCount();
 
     int m_presentCount = 0;
+    // What the poll saw of each segment file while the run went on: seen complete once (for
+    // progress), and the content check made then, valid while size and time stay the same. It
+    // spreads the checks over the run instead of reading every file in one go at its end.
+    struct SegmentSeen {
+        bool present = false;
+        qint64 size = -1;
+        qint64 modifiedMs = 0;
+        bool whole = false;
+    };
+    std::vector<SegmentSeen> m_seen;
+    void NoteContent(SegmentSeen &seen, const QString &file);
     // Runs in a row that finished no segment. A run that brought segments does not use up a
     // retry: aria2c gives a URL up for the rest of the run after one error answer, so a flaky
     // server needs more runs than a dead one, and the task ends only when runs stop helping.
