@@ -143,23 +143,6 @@ done
 awk -v iv="$iv" '{ print } /^#EXT-X-MAP/ { print "#EXT-X-KEY:METHOD=AES-128,URI=\"/keys/aes.key\",IV=0x" iv }' \
     fmp4/index.m3u8 >fmp4aes/index.m3u8
 
-# Fragmented MP4: an initialisation section (init.mp4) and .m4s segments.
-mkdir -p fmp4
-ff -i source.mp4 -c copy -f hls -hls_time 1 -hls_list_size 0 -hls_playlist_type vod \
-    -hls_segment_type fmp4 -hls_fmp4_init_filename init.mp4 \
-    -hls_segment_filename fmp4/seg%d.m4s fmp4/index.m3u8
-# The same under AES-128 (ffmpeg does not encrypt fMP4 itself): whole segments encrypted with
-# keys/aes.key, the init section left clear, as the key line follows the map line.
-mkdir -p fmp4aes
-cp fmp4/init.mp4 fmp4aes/
-iv=0f0e0d0c0b0a09080706050403020100
-for f in fmp4/seg*.m4s; do
-    openssl aes-128-cbc -K 000102030405060708090a0b0c0d0e0f -iv "$iv" -in "$f" \
-        -out "fmp4aes/${f#fmp4/}"
-done
-awk -v iv="$iv" '{ print } /^#EXT-X-MAP/ { print "#EXT-X-KEY:METHOD=AES-128,URI=\"/keys/aes.key\",IV=0x" iv }' \
-    fmp4/index.m3u8 >fmp4aes/index.m3u8
-
 # Two encodes joined: clear/'s six segments, a discontinuity, then four of another picture,
 # whose timestamps start again from the beginning.
 encode second.mp4 4 320x180 25 25 testsrc
