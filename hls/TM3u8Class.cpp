@@ -11,7 +11,6 @@
 #include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -740,21 +739,13 @@ bool TM3u8::Merge() {
 // a live one, a tool that hangs), so no merge holds its slot for ever. Takes the process.
 bool TM3u8::WaitForMerge(QProcess *process) {
     QPointer<QProcess> guard(process);
-    QEventLoop loop;
-    QObject::connect(process, &QProcess::finished, &loop, &QEventLoop::quit);
-    QObject::connect(process, &QProcess::errorOccurred, &loop, [&loop, guard] {
-        if (!guard || guard->state() == QProcess::NotRunning)
-            loop.quit();
-    });
-    QObject::connect(process, &QObject::destroyed, &loop, &QEventLoop::quit);
-
     bool stalled = false;
     qint64 lastSize = FileSizeByName(OutFile);
     QElapsedTimer sinceGrowth;
     sinceGrowth.start();
     QTimer watchdog;
     watchdog.setInterval(int(qBound<quint32>(20, g_mergeStallLimitMs / 4, 1000)));
-    QObject::connect(&watchdog, &QTimer::timeout, &loop, [&] {
+    QObject::connect(&watchdog, &QTimer::timeout, &watchdog, [&] {
         const qint64 size = FileSizeByName(OutFile);
         if (size != lastSize) {
             lastSize = size;
@@ -769,8 +760,7 @@ bool TM3u8::WaitForMerge(QProcess *process) {
         }
     });
     watchdog.start();
-    if (guard && guard->state() != QProcess::NotRunning)
-        loop.exec();
+    WaitWhileEventsRun(process);
     watchdog.stop();
 
     if (!guard)

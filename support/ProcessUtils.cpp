@@ -26,25 +26,6 @@ void HideStandardStreams(QProcess *process) {
     process->setStandardErrorFile(QProcess::nullDevice());
 }
 
-// Returns once the child has ended. Timers, clicks and other tasks' events run meanwhile, which
-// is why the process is watched through a guarded pointer: a handler may delete it.
-void WaitWhileEventsRun(QProcess *process) {
-    QPointer<QProcess> guard(process);
-    if (!QCoreApplication::instance()) {
-        process->waitForFinished(-1);
-        return;
-    }
-    QEventLoop loop;
-    QObject::connect(process, &QProcess::finished, &loop, &QEventLoop::quit);
-    QObject::connect(process, &QProcess::errorOccurred, &loop, [&loop, guard] {
-        if (!guard || guard->state() == QProcess::NotRunning)
-            loop.quit();
-    });
-    QObject::connect(process, &QObject::destroyed, &loop, &QEventLoop::quit);
-    if (guard && guard->state() != QProcess::NotRunning)
-        loop.exec();
-}
-
 // Starts a hidden child; nullptr when it could not be started.
 QProcess *StartHidden(const QString &program, const QString &params, const QString &workDir) {
     QProcess *process = PrepareProcess(program, params, workDir);
@@ -81,6 +62,23 @@ private:
 };
 
 }  // namespace
+
+void WaitWhileEventsRun(QProcess *process) {
+    QPointer<QProcess> guard(process);
+    if (!QCoreApplication::instance()) {
+        process->waitForFinished(-1);
+        return;
+    }
+    QEventLoop loop;
+    QObject::connect(process, &QProcess::finished, &loop, &QEventLoop::quit);
+    QObject::connect(process, &QProcess::errorOccurred, &loop, [&loop, guard] {
+        if (!guard || guard->state() == QProcess::NotRunning)
+            loop.quit();
+    });
+    QObject::connect(process, &QObject::destroyed, &loop, &QEventLoop::quit);
+    if (guard && guard->state() != QProcess::NotRunning)
+        loop.exec();
+}
 
 QString NormaliseParamLine(const QString &params) {
     if (params.startsWith(QLatin1Char(' ')))

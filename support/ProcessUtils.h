@@ -55,6 +55,11 @@ ProcessRun RunProcessWithStatus(const QString &program, const QString &params,
 QProcess *RunProcessHandle(const QString &program, const QString &params, quint16 showCode,
                            bool wait, const QString &workDir);
 
+// Returns once the started child has ended (or its object was deleted). Timers, clicks and other
+// tasks' events run meanwhile, so a handler may delete the process; without an application
+// object it blocks instead. Also returns when the application leaves its event loops.
+void WaitWhileEventsRun(QProcess *process);
+
 // The parameter line as it reaches the child: a blank in front unless it already starts with one.
 QString NormaliseParamLine(const QString &params);
 
