@@ -1,0 +1,30 @@
+#pragma once
+// The folders a download keeps its files in, in the temporary folder. A stopped download keeps
+// its folder so that the next start resumes from the segments it holds; the functions here
+// remove the folders no task will come back to, and only ever folders plainly of our making.
+
+#include <QString>
+#include <QStringList>
+
+// The same address always names the same folder: "1A2B3C4D", the CRC-32 of the trimmed address.
+QString WorkIdFor(const QString &url);
+QString WorkDirFor(const QString &url);
+// Files of a work folder besides the segments: the local playlist, aria2c's input list, the
+// record of which segments are complete, and the lock a running download holds.
+QString WorkIndexFileName();
+QString WorkListFileName(const QString &workId);
+QString WorkRecordFileName(const QString &workId);
+QString WorkLockFileName(const QString &workId);
+
+// A real folder (not a link) with an eight-hex-digit name that holds its own index.m3u8 and
+// list file.
+bool IsWorkDir(const QString &path);
+// True while a download, of this process or another, holds the folder's lock.
+bool IsWorkDirInUse(const QString &path);
+
+// Removes the address's kept folder unless it is not one of ours or a download is using it;
+// true when it went.
+bool RemoveKeptWorkDir(const QString &url);
+// Removes every work folder of the temporary folder that none of `urls` names and no download
+// uses; returns how many went.
+int RemoveUnreferencedWorkDirs(const QStringList &urls);

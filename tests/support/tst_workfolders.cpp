@@ -1,0 +1,102 @@
+// Which folders of the temporary folder the clean-up of kept work folders takes: only its own,
+// unused and unreferenced ones.
+
+#include "TestTools.h"
+#include "support/WorkFolders.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLockFile>
+#include <QProcess>
+#include <QSysInfo>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+class TestWorkFolders : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void clean_up_takes_only_unused_unreferenced_own_folders_data();
+    void clean_up_takes_only_unused_unreferenced_own_folders();
+
+private:
+    QTemporaryDir m_base;
+};
+
+void TestWorkFolders::initTestCase() {
+    QVERIFY(m_base.isValid());
+    TestTools::IsolateEnvironment(m_base.path());
+    QVERIFY(QDir().mkpath(QDir::tempPath()));
+}
+
+void TestWorkFolders::clean_up_takes_only_unused_unreferenced_own_folders_data() {
+    QTest::addColumn<QString>("shape");
+    QTest::addColumn<bool>("referenced");
+    QTest::addColumn<bool>("removed");
+    QTest::newRow("own, unreferenced") << "own" << false << true;
+    QTest::newRow("own, referenced") << "own" << true << false;
+    QTest::newRow("lower-case name") << "lower" << false << false;
+    QTest::newRow("seven digits") << "short" << false << false;
+    QTest::newRow("no list file") << "nolist" << false << false;
+    QTest::newRow("no index") << "noindex" << false << false;
+    QTest::newRow("a link to an own folder") << "link" << false << false;
+    QTest::newRow("lock held") << "held" << false << false;
+    QTest::newRow("lock of an ended process") << "stale" << false << true;
+}
+
+void TestWorkFolders::clean_up_takes_only_unused_unreferenced_own_folders() {
+    QFETCH(QString, shape);
+    QFETCH(bool, referenced);
+    QFETCH(bool, removed);
+    const QString url = "http://127.0.0.1:1/" + shape + ".m3u8";
+    const QString id = WorkIdFor(url);
+    QString name = id;
+    if (shape == "lower")
+        name = id.toLower();
+    else if (shape == "short")
+        name = id.left(7);
+    const QString dir = QDir::tempPath() + "/" + name;
+    const QString real = shape == "link" ? m_base.filePath("elsewhere/" + id) : dir;
+    QVERIFY(QDir().mkpath(real));
+    if (shape == "link")
+        QVERIFY(QFile::link(real, dir));
+    if (shape != "noindex")
+        QVERIFY(TestTools::WriteFile(real + "/index.m3u8", "#EXTM3U\n"));
+    if (shape != "nolist")
+        QVERIFY(TestTools::WriteFile(real + "/" + WorkListFileName(name), "x\n"));
+    QVERIFY(TestTools::WriteFile(real + "/01.ts", "segment"));
+
+    std::unique_ptr<QLockFile> lock;
+    if (shape == "held") {
+        lock = std::make_unique<QLockFile>(dir + "/" + WorkLockFileName(id));
+        QVERIFY(lock->tryLock(0));
+    } else if (shape == "stale") {
+        QProcess ended;
+        ended.start("true");
+        QVERIFY(ended.waitForStarted(5000));
+        const qint64 pid = ended.processId();
+        QVERIFY(ended.waitForFinished(5000));
+        const QByteArray holder =
+            QByteArray::number(pid) + "\nkorvi\n" + QSysInfo::machineHostName().toUtf8() + "\n";
+        QVERIFY(TestTools::WriteFile(dir + "/" + WorkLockFileName(id), holder));
+    }
+
+    const QStringList urls = referenced ? QStringList{"  " + url + " "} : QStringList();
+    QCOMPARE(RemoveUnreferencedWorkDirs(urls), removed ? 1 : 0);
+    QCOMPARE(QFileInfo::exists(dir), !removed);
+    QVERIFY(QFile::exists(real + "/01.ts") != removed);
+    // What the start-up clean-up keeps, a removed row's clean-up keeps as well.
+    if (!removed && !referenced) {
+        QVERIFY(!RemoveKeptWorkDir(url));
+        QVERIFY(QFile::exists(real + "/01.ts"));
+    }
+    lock.reset();
+    QFile::remove(dir);
+    QDir(real).removeRecursively();
+}
+
+QTEST_GUILESS_MAIN(TestWorkFolders)
+#include "tst_workfolders.moc"
