@@ -256,7 +256,14 @@ int main(int argc, char *argv[]) {
         end(kExitFinished);
         Print(stdout, QStringLiteral("完成: %1\n").arg(task.OutFile));
     };
-    task.OnStop = [&](int) { end(stopSignal ? 128 + stopSignal : 130); };
+    bool stopped = false;
+    task.OnStop = [&](int) {
+        stopped = true;
+        end(stopSignal ? 128 + stopSignal : 130);
+        Print(stderr,
+              QStringLiteral("已停止: 已下载的分段保留在 %1, 再次运行同一命令即可继续下载\n")
+                  .arg(task.WorkDir));
+    };
 
     QObject::connect(&signalNotifier, &QSocketNotifier::activated, &app, [&] {
         char byte = 0;
@@ -283,8 +290,9 @@ int main(int argc, char *argv[]) {
     if (!ended && task.Running)
         app.exec();
     // A playlist that could not be fetched leaves its work folder behind; a command run from
-    // scripts should not fill the temporary folder with them.
-    if (!task.Running && !task.WorkId.isEmpty() && QFileInfo::exists(task.WorkDir))
+    // scripts should not fill the temporary folder with them. A stopped download keeps its
+    // folder: the next run of the same address resumes from it.
+    if (!stopped && !task.Running && !task.WorkId.isEmpty() && QFileInfo::exists(task.WorkDir))
         DeleteToRecycleBin(task.WorkDir, true);
     return exitCode;
 }

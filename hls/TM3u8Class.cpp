@@ -6,6 +6,7 @@
 #include "support/FileUtils.h"
 #include "support/ProcessUtils.h"
 #include "support/TextUtils.h"
+#include "support/WorkFolders.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -13,10 +14,13 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QLockFile>
 #include <QProcess>
+#include <QSaveFile>
 #include <QStringList>
 #include <QTimer>
 
+#include <algorithm>
 #include <chrono>
 #include <stdexcept>
 #include <utility>
@@ -38,6 +42,8 @@ const QString kAria2StartFailed = QStringLiteral("Aria2启动失败");
 const QString kFFmpegMissing = QStringLiteral("ffmpeg程序缺失");
 const QString kFFmpegStartFailed = QStringLiteral("ffmpeg启动失败");
 const QString kMergeFailed = QStringLiteral("合并失败");
+// First line of a work folder's record; each further line is "<1|0> <local name> <address>".
+const QByteArray kRecordHeader = QByteArrayLiteral("#KORVI-RESUME 1");
 
 void LetEventsRun() {
     if (QCoreApplication::instance())
@@ -148,6 +154,8 @@ void TM3u8::Reset() {
     OutFile.clear();
     WorkId.clear();
     WorkDir.clear();
+    m_record.clear();
+    m_lock.reset();
     ReleaseAria2Process();
 }
 
@@ -157,14 +165,18 @@ void TM3u8::SetUrl(const QString &url) {
         return;
     Reset();
     Url = trimmed;
-    WorkId = Crc32Hex(Url);
+    WorkId = WorkIdFor(Url);
     WorkDir = TempDir + QLatin1Char('/') + WorkId;
-    if (QFileInfo::exists(WorkDir))
+    RecordFile = WorkDir + QLatin1Char('/') + WorkRecordFileName(WorkId);
+    const QFileInfo existing(WorkDir);
+    const bool resumable =
+        existing.isDir() && !existing.isSymLink() && QFileInfo(RecordFile).isFile();
+    if (existing.exists() && !resumable)
         DeleteToRecycleBin(WorkDir, true);
     if (!QFileInfo::exists(WorkDir) && !QDir().mkpath(WorkDir))
         throw std::runtime_error(
             QStringLiteral("Cannot create folder %1").arg(WorkDir).toLocal8Bit().toStdString());
-    IndexFile = WorkDir + QLatin1String("/index.m3u8");
+    IndexFile = WorkDir + QLatin1Char('/') + WorkIndexFileName();
 }
 
 void TM3u8::SetOutput(const QString &path) {
@@ -186,8 +198,11 @@ void TM3u8::Start() {
         Running = false;
         return;
     }
+    TakeLock();
+    LoadRecord();
     if (!AnalyseM3u8(Url, Headers))
         return;
+    ResumeFromRecord();
     if (NoAria2) {
         if (DownloadSegmentsDirect())
             Merge();
@@ -208,8 +223,106 @@ void TM3u8::ClearSegments() {
 }
 
 void TM3u8::DeleteWorkDir() {
+    m_lock.reset();
     if (!WorkId.isEmpty() && QFileInfo::exists(WorkDir))
         DeleteToRecycleBin(WorkDir, true);
+}
+
+void TM3u8::EndRun() {
+    Running = false;
+    m_lock.reset();
+}
+
+void TM3u8::TakeLock() {
+    m_lock = std::make_unique<QLockFile>(WorkDir + QLatin1Char('/') + WorkLockFileName(WorkId));
+    m_lock->setStaleLockTime(0);
+    // The lock only keeps clean-ups away; a task that cannot take it still runs.
+    if (!m_lock->tryLock(0))
+        m_lock.reset();
+}
+
+void TM3u8::LoadRecord() {
+    m_record.clear();
+    QFile in(RecordFile);
+    if (!in.open(QIODevice::ReadOnly) || in.readLine().trimmed() != kRecordHeader)
+        return;
+    while (!in.atEnd()) {
+        const QString line = QString::fromUtf8(in.readLine()).trimmed();
+        const int first = int(line.indexOf(QLatin1Char(' ')));
+        const int second = first < 0 ? -1 : int(line.indexOf(QLatin1Char(' '), first + 1));
+        if (second < 0) {
+            m_record.clear();
+            return;
+        }
+        RecordEntry entry;
+        entry.Done = line.left(first) == QLatin1String("1");
+        entry.LocalName = line.mid(first + 1, second - first - 1);
+        entry.Url = line.mid(second + 1);
+        m_record.push_back(entry);
+    }
+}
+
+void TM3u8::SaveRecord() {
+    QSaveFile out(RecordFile);
+    if (!out.open(QIODevice::WriteOnly))
+        return;
+    QByteArray text = kRecordHeader + '\n';
+    for (const SegmentRec &segment : Segments) {
+        text += segment.Done ? "1 " : "0 ";
+        text += segment.LocalName.toUtf8() + ' ' + segment.Url.toUtf8() + '\n';
+    }
+    out.write(text);
+    out.commit();
+}
+
+bool TM3u8::IsKnownSegment(const QString &url) const {
+    return std::any_of(m_record.begin(), m_record.end(),
+                       [&url](const RecordEntry &entry) { return entry.Url == url; });
+}
+
+// Keeps the segments the record calls complete when the analysis gave the same segments under
+// the same names, and they still look whole; any other folder starts over.
+void TM3u8::ResumeFromRecord() {
+    bool same = m_record.size() == Segments.size();
+    for (size_t i = 0; same && i < Segments.size(); ++i)
+        same = m_record[i].LocalName == Segments[i].LocalName && m_record[i].Url == Segments[i].Url;
+    if (!same)
+        ClearFolderForFreshStart();
+    int done = 0;
+    for (size_t i = 0; i < Segments.size(); ++i) {
+        SegmentRec &segment = Segments[i];
+        const QString file = WorkDir + QLatin1Char('/') + segment.LocalName;
+        segment.Done = same && m_record[i].Done && FileSizeByName(file) >= 1 &&
+                       !QFileInfo::exists(file + QLatin1String(".aria2")) &&
+                       CheckSegmentContent(file) != SegmentContent::Broken;
+        if (segment.Done) {
+            ++done;
+        } else if (same) {
+            QFile::remove(file);
+            QFile::remove(file + QLatin1String(".aria2"));
+        }
+    }
+    m_record.clear();
+    FinishedCount = done;
+    m_presentCount = done;
+    Percent = Segments.empty() ? 0.0f : float(done) * 100.0f / float(Segments.size());
+    SaveRecord();
+}
+
+// Everything but the playlists the analysis has just written and the lock.
+void TM3u8::ClearFolderForFreshStart() {
+    QDir dir(WorkDir);
+    const QString lockName = WorkLockFileName(WorkId);
+    const QFileInfoList entries =
+        dir.entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
+    for (const QFileInfo &entry : entries) {
+        if (entry.fileName() == lockName || entry.suffix() == QLatin1String("m3u8"))
+            continue;
+        if (entry.isDir() && !entry.isSymLink())
+            QDir(entry.absoluteFilePath()).removeRecursively();
+        else
+            QFile::remove(entry.absoluteFilePath());
+    }
 }
 
 void TM3u8::ReleaseAria2Process() {
@@ -226,7 +339,7 @@ void TM3u8::FailureCleanUp() {
     ClearSegments();
     ReleaseAria2Process();
     DeleteWorkDir();
-    Running = false;
+    EndRun();
 }
 
 void TM3u8::ReportError(const QString &message) {
@@ -305,7 +418,7 @@ bool TM3u8::AnalyseM3u8(QString url, const QString &headers) {
         if (!IsUrl(url)) {
             if (QFileInfo(url).isFile())
                 return AnalyseLocalM3u8(url);
-            Running = false;
+            EndRun();
             ReportError(kInvalidM3u8);
             return false;
         }
@@ -319,7 +432,7 @@ bool TM3u8::AnalyseM3u8(QString url, const QString &headers) {
             fetched = DownloadFile(url, IndexFile);
         if (!fetched || !IsM3u8File(IndexFile)) {
             ClearSegments();
-            Running = false;
+            EndRun();
             ReportError(kInvalidM3u8);
             return false;
         }
@@ -351,7 +464,8 @@ bool TM3u8::AnalyseM3u8(QString url, const QString &headers) {
                 line = ResolveUrl(line, url);
                 lines[i] = line;
                 ++n;
-                if (n == 1) {
+                // A line the folder's record holds as a segment needs no probe on resuming.
+                if (n == 1 && !IsKnownSegment(line)) {
                     const QString probe =
                         TempDir + QLatin1Char('/') + Crc32Hex(line) + QLatin1String(".m3u8");
                     if (ProbeIsPlaylist(line, probe, Headers)) {
@@ -440,6 +554,8 @@ bool TM3u8::AnalyseLocalM3u8(const QString &path) {
 bool TM3u8::FetchKeys(bool withAria2) {
     for (int i = 0; i < KeyUrls.size(); ++i) {
         const QString keyFile = WorkDir + QLatin1Char('/') + KeyFileName(i);
+        // Fetched afresh at every start: aria2c would take a kept file for complete.
+        QFile::remove(keyFile);
         const bool fetched = withAria2 ? Aria2DownloadFile(KeyUrls.at(i), keyFile, Headers)
                                        : DownloadFile(KeyUrls.at(i), keyFile);
         if (!fetched) {
@@ -461,6 +577,12 @@ bool TM3u8::StartAria2() {
         return false;
     Aria2Runs = 0;
     m_idleRuns = 0;
+    if (FinishedCount == int(Segments.size())) {
+        // Resumed with every segment in place: only the merge is left.
+        Merging = true;
+        Merge();
+        return true;
+    }
     RunAria2();
     if (Aria2Process)
         ReportProgress(Percent, kDownloading);
@@ -470,7 +592,7 @@ bool TM3u8::StartAria2() {
 bool TM3u8::WriteAria2List() {
     if (Segments.empty())
         return false;
-    ListFile = WorkDir + QLatin1Char('/') + WorkId + QLatin1String(".lst");
+    ListFile = WorkDir + QLatin1Char('/') + WorkListFileName(WorkId);
     QStringList lines;
     for (const SegmentRec &segment : Segments) {
         if (segment.Done)
@@ -609,6 +731,7 @@ void TM3u8::SettleAria2Run() {
     m_idleRuns = done > FinishedCount ? 0 : m_idleRuns + 1;
     FinishedCount = done;
     m_presentCount = done;
+    SaveRecord();
 }
 
 void TM3u8::CheckProgress() {
@@ -624,10 +747,11 @@ void TM3u8::CheckProgress() {
             Timer.SetEnabled(true);
             return;
         }
+        // The folder stays with what is complete, for the next start to resume from.
+        SettleAria2Run();
         ClearSegments();
         ReleaseAria2Process();
-        DeleteWorkDir();
-        Running = false;
+        EndRun();
         ReportStop();
         return;
     }
@@ -664,7 +788,6 @@ void TM3u8::CheckProgress() {
 }
 
 bool TM3u8::DownloadSegmentsDirect() {
-    FinishedCount = 0;
     if (!FetchKeys(false))
         return false;
     if (Segments.empty()) {
@@ -674,17 +797,24 @@ bool TM3u8::DownloadSegmentsDirect() {
     }
     // Indexed, because the events below let other handlers run.
     for (size_t i = 0; i < Segments.size(); ++i) {
+        if (Segments[i].Done)
+            continue;
         if (StopRequested) {
-            FailureCleanUp();
+            // Kept as after an aria2c run: the record and the list of what is left.
+            SaveRecord();
+            WriteAria2List();
+            ClearSegments();
+            EndRun();
             ReportStop();
             return false;
         }
-        const SegmentRec &segment = Segments[i];
+        SegmentRec &segment = Segments[i];
         if (!DownloadFile(segment.Url, WorkDir + QLatin1Char('/') + segment.LocalName)) {
             FailureCleanUp();
             ReportError(kTsFailed);
             return false;
         }
+        segment.Done = true;
         ++FinishedCount;
         m_presentCount = FinishedCount;
         Percent = float(FinishedCount) * 100.0f / float(Segments.size());
@@ -714,7 +844,7 @@ bool TM3u8::Merge() {
     ClearSegments();
     ReleaseAria2Process();
     DeleteWorkDir();
-    Running = false;
+    EndRun();
 
     if (!started) {
         ReportError(kFFmpegStartFailed);

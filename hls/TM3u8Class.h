@@ -11,8 +11,10 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
 #include <vector>
 
+class QLockFile;
 class QProcess;
 
 struct SegmentRec {
@@ -33,15 +35,19 @@ public:
     TM3u8(const TM3u8 &) = delete;
     TM3u8 &operator=(const TM3u8 &) = delete;
 
-    // Resets the object and prepares an empty work folder for the address. Does nothing for an
-    // empty address. Throws std::runtime_error when the work folder cannot be created.
+    // Resets the object and prepares the work folder for the address: one that a stopped run
+    // left is kept for Start to resume from, anything else there is cleared. Does nothing for
+    // an empty address. Throws std::runtime_error when the work folder cannot be created.
     void SetUrl(const QString &url);
     // Output path; ".mp4" is appended unless the name already ends in it (any case).
     void SetOutput(const QString &path);
-    // Runs the task. Returns once it has ended (one of OnError, OnStop, OnFinish was raised) or
-    // aria2c runs and the poll timer carries it on.
+    // Runs the task: the segments that the folder's record calls complete are kept when the
+    // playlist still lists the same segments, and only the rest is fetched. Returns once it has
+    // ended (one of OnError, OnStop, OnFinish was raised) or aria2c runs and the poll timer carries
+    // it on.
     void Start();
-    // Asks the task to stop at the next poll tick or between two segments.
+    // Asks the task to stop at the next poll tick or between two segments. A stopped task keeps
+    // its work folder with the complete segments, so the next start resumes.
     void Stop();
 
     // The playlist analysis Start begins with: fills Segments and KeyUrl and writes IndexFile.
@@ -89,6 +95,8 @@ public:
     QString ListFile;
     // aria2c's --save-session file: the downloads a run left unfinished.
     QString SessionFile;
+    // Which segments of the folder are complete, rewritten whenever that is settled.
+    QString RecordFile;
     QString Aria2Path;
     QProcess *Aria2Process = nullptr;
     bool NoAria2 = true;
@@ -110,6 +118,13 @@ private:
     void FailureCleanUp();
     void DeleteWorkDir();
     void ReleaseAria2Process();
+    void EndRun();
+    void TakeLock();
+    void LoadRecord();
+    void SaveRecord();
+    void ResumeFromRecord();
+    void ClearFolderForFreshStart();
+    bool IsKnownSegment(const QString &url) const;
     void ReportError(const QString &message);
     void ReportProgress(float percent, const QString &status);
     void ReportStop();
@@ -152,6 +167,15 @@ private:
     // server needs more runs than a dead one, and the task ends only when runs stop helping.
     int m_idleRuns = 0;
     bool m_endingAria2 = false;
+    // The folder's record as Start found it, until the analysis has been compared with it.
+    struct RecordEntry {
+        bool Done = false;
+        QString LocalName;
+        QString Url;
+    };
+    std::vector<RecordEntry> m_record;
+    // Held while the task runs, so that no clean-up of kept folders takes this one.
+    std::unique_ptr<QLockFile> m_lock;
     // Receiver of the aria2c process's signals; goes away with the task.
     QObject m_context;
 };

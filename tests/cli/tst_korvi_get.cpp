@@ -4,6 +4,7 @@
 #include "HlsTestServer.h"
 #include "MediaProbe.h"
 #include "TestStreams.h"
+#include "TestTools.h"
 #include "support/TextUtils.h"
 
 #include <QDir>
@@ -14,6 +15,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <algorithm>
 #include <csignal>
 
 namespace {
@@ -41,7 +43,8 @@ private slots:
     void header_options_reach_the_server();
     void proxy_option_sends_aria2c_through_the_proxy();
     void jobs_option_reaches_aria2c();
-    void ctrl_c_stops_and_removes_the_work_folder();
+    void ctrl_c_keeps_the_segments_and_the_next_run_resumes_data();
+    void ctrl_c_keeps_the_segments_and_the_next_run_resumes();
     void live_playlist_ends_and_leaves_no_work_folder();
     void fmp4_stream_merges_with_its_init_section_data();
     void fmp4_stream_merges_with_its_init_section();
@@ -245,33 +248,92 @@ void TestKorviGet::jobs_option_reaches_aria2c() {
     QVERIFY(args.contains("--file-allocation=none"));
 }
 
-void TestKorviGet::ctrl_c_stops_and_removes_the_work_folder() {
+void TestKorviGet::ctrl_c_keeps_the_segments_and_the_next_run_resumes_data() {
+    QTest::addColumn<bool>("changePlaylist");
+    QTest::newRow("same playlist") << false;
+    QTest::newRow("changed playlist") << true;
+}
+
+// Stopped at about half, a download keeps what is complete; the next run of the same address
+// fetches only the rest, unless the playlist now lists other segments.
+void TestKorviGet::ctrl_c_keeps_the_segments_and_the_next_run_resumes() {
+    QFETCH(bool, changePlaylist);
+    const QString root = m_base.filePath(changePlaylist ? "resume-changed" : "resume-same");
+    QVERIFY(QDir().mkpath(root + "/clear"));
+    for (const QString &name : QDir(m_root + "/clear").entryList(QDir::Files))
+        QVERIFY(QFile::copy(m_root + "/clear/" + name, root + "/clear/" + name));
     HlsTestServer slow;
     HlsServerOptions options;
     options.latencyMs = 700;
-    options.maxSeconds = 60;
-    QVERIFY(slow.start(m_root, options));
+    options.maxSeconds = 120;
+    QVERIFY(slow.start(root, options));
     const QString url = slow.url("/clear/index.m3u8");
     const QString workDir = m_tmp + "/" + Crc32Hex(url);
+    const QString out = m_base.filePath(changePlaylist ? "changed.mp4" : "resumed.mp4");
+    const QStringList args = {"-j", "1", url, out};
 
     QProcess p;
     p.setProcessEnvironment(Environment());
-    p.start(KORVI_BINARY_DIR "/korvi-get", {url, m_base.filePath("stopped.mp4")});
+    p.start(KORVI_BINARY_DIR "/korvi-get", args);
     QVERIFY(p.waitForStarted(5000));
-    QString out;
-    QDeadlineTimer deadline(30000);
-    while (!out.contains(QStringLiteral("下载中")) && !deadline.hasExpired()) {
-        p.waitForReadyRead(100);
-        out += QString::fromUtf8(p.readAllStandardOutput());
-    }
-    QVERIFY2(out.contains(QStringLiteral("下载中")), qPrintable(out));
-    QVERIFY(QFileInfo(workDir).isDir());
+    auto completeSegments = [&] {
+        int complete = 0;
+        const QStringList names = QDir(workDir).entryList({"*.ts"}, QDir::Files);
+        for (const QString &name : names) {
+            const QString file = workDir + "/" + name;
+            complete += QFileInfo(file).size() > 0 && !QFile::exists(file + ".aria2");
+        }
+        return complete;
+    };
+    QDeadlineTimer deadline(60000);
+    while (completeSegments() < 3 && p.state() == QProcess::Running && !deadline.hasExpired())
+        p.waitForFinished(50);
+    QCOMPARE(p.state(), QProcess::Running);
     ::kill(pid_t(p.processId()), SIGINT);
     QVERIFY(p.waitForFinished(20000));
     QCOMPARE(p.exitStatus(), QProcess::NormalExit);
     QCOMPARE(p.exitCode(), 130);
+    QVERIFY(!QFile::exists(out));
+
+    // What the stopped run settled as complete, by address.
+    const QStringList record =
+        QString::fromUtf8(TestTools::ReadFile(workDir + "/" + Crc32Hex(url) + ".resume"))
+            .split('\n');
+    QStringList done;
+    for (const QString &line : record) {
+        if (line.startsWith("1 "))
+            done << QUrl(line.section(' ', 2)).path();
+    }
+    QVERIFY2(done.size() >= 3 && done.size() < 6, qPrintable(record.join('|')));
+
+    if (changePlaylist) {
+        // Same content under other names: a different segment list.
+        QByteArray playlist = TestTools::ReadFile(root + "/clear/index.m3u8");
+        for (int i = 0; i < 6; ++i)
+            QVERIFY(QFile::copy(root + QString("/clear/seg%1.ts").arg(i),
+                                root + QString("/clear/new%1.ts").arg(i)));
+        playlist.replace("seg", "new");
+        QVERIFY(TestTools::WriteFile(root + "/clear/index.m3u8", playlist));
+    }
+    const int logBefore = int(slow.requestLog().size());
+    const Result r = Run(args, 120000);
+    QCOMPARE(r.exitCode, 0);
+    const QStringList secondRun = slow.requestLog().mid(logBefore);
+    auto requestsFor = [&](const QString &path) {
+        return int(std::count_if(secondRun.begin(), secondRun.end(), [&](const QString &line) {
+            return line.section(' ', 1, 1) == path;
+        }));
+    };
+    for (int i = 0; i < 6; ++i) {
+        const QString seg = QString("/clear/seg%1.ts").arg(i);
+        if (changePlaylist)  // the first line of a new list is probed, as always
+            QCOMPARE(requestsFor(QString("/clear/new%1.ts").arg(i)), i == 0 ? 2 : 1);
+        else
+            QCOMPARE(requestsFor(seg), done.contains(seg) ? 0 : 1);
+    }
+    QVERIFY(qAbs(MediaProbe::Duration(out) - TestStreams::SourceDuration()) <= 1.0);
+    QCOMPARE(MediaProbe::VideoFrameMd5(out), MediaProbe::VideoFrameMd5(TestStreams::SourceMedia()));
     QVERIFY(!QFileInfo::exists(workDir));
-    QVERIFY(!QFile::exists(m_base.filePath("stopped.mp4")));
     slow.stop();
 }
 

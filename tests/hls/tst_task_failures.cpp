@@ -10,6 +10,7 @@
 #include "support/ExternalTools.h"
 #include "support/FileUtils.h"
 #include "support/TextUtils.h"
+#include "support/WorkFolders.h"
 
 #include <QDir>
 #include <QFile>
@@ -259,13 +260,15 @@ void TestTaskFailures::stop_during_download_ends_with_stop() {
     QCOMPARE(events.finished, 0);
     QVERIFY(!task.Running);
     QVERIFY(task.Aria2Process == nullptr);
-    QVERIFY(!QFileInfo::exists(m_workDir));
+    // Kept, with what was complete, for the next start to resume from.
+    QVERIFY(IsWorkDir(m_workDir));
     QVERIFY(!QFile::exists(m_base.filePath("stop.mp4")));
     QVERIFY(aria2Pid > 0);
     QVERIFY2(::kill(pid_t(aria2Pid), 0) != 0, "aria2c is still running");
     slow.stop();
 }
 
+// Without aria2c too, a stopped task keeps its segments and the next start fetches the rest.
 void TestTaskFailures::stop_between_direct_segments_ends_with_stop() {
     const QString dir = UseTools("direct-stop", false, false);
     QVERIFY(QFile::link(QStandardPaths::findExecutable("ffmpeg"), dir + "/ffmpeg"));
@@ -282,6 +285,19 @@ void TestTaskFailures::stop_between_direct_segments_ends_with_stop() {
     QCOMPARE(events.stopped, 1);
     QCOMPARE(events.errors, QStringList());
     QCOMPARE(events.progress.size(), 2);
+    QVERIFY(IsWorkDir(m_workDir));
+
+    const int seg0 = m_server.countRequests("^/clear/seg0\\.ts$");
+    const int seg1 = m_server.countRequests("^/clear/seg1\\.ts$");
+    TM3u8 again;
+    TaskEvents resumed(again);
+    const QString out = m_base.filePath("ds.mp4");
+    QVERIFY(Run(again, resumed, m_server.url("/three/index.m3u8"), out));
+    QCOMPARE(resumed.errors, QStringList());
+    QCOMPARE(resumed.finished, 1);
+    QCOMPARE(m_server.countRequests("^/clear/seg0\\.ts$"), seg0);
+    QCOMPARE(m_server.countRequests("^/clear/seg1\\.ts$"), seg1 + 1);
+    QVERIFY(qAbs(MediaProbe::Duration(out) - 3.0) <= 1.0);
     QVERIFY(!QFileInfo::exists(m_workDir));
 }
 
