@@ -18,6 +18,7 @@
 #include "support/ExternalTools.h"
 #include "support/FileUtils.h"
 #include "support/ProcessUtils.h"
+#include "support/WorkFolders.h"
 #include "support/gui/FileDialogs.h"
 #include "support/gui/GuiUtils.h"
 #include "tasks/page/M3u8Page.h"
@@ -163,6 +164,12 @@ void TfrmMain::LoadTaskList() {
     // Made after the load, which only repeats what the file holds.
     m_taskSaver = std::make_unique<TaskListSaver>(M3u8()->Model(), TasksFile());
     if (!unreadable) {
+        // Work folders kept for resuming that no loaded row will come back to.
+        QStringList urls;
+        const TaskListModel *model = M3u8()->Model();
+        for (int row = 0; row < model->Count(); ++row)
+            urls << model->Field(row, TaskListModel::ColUrl);
+        RemoveUnreferencedWorkDirs(urls);
         return;
     }
     m_taskSaver->SetBlocked(true);

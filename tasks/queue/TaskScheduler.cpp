@@ -2,6 +2,7 @@
 
 #include "support/ListViewFuncs.h"
 #include "support/TextUtils.h"
+#include "support/WorkFolders.h"
 #include "tasks/queue/TaskListModel.h"
 
 #include <QDir>
@@ -11,6 +12,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <utility>
 
 namespace {
 
@@ -25,11 +27,6 @@ const QString kShutdownCaption = QStringLiteral("任务下载完成后关机");
 const QString kShutdownQuestion = QStringLiteral("是否需要关机？");
 constexpr int kBalloonMs = 3000;
 constexpr int kQuestionTimeoutMs = 10000;
-
-// The engine names a task's work folder after this, so equal names mean one shared folder.
-QString WorkIdOf(const QString &url) {
-    return Crc32Hex(url.trimmed());
-}
 
 QString FileNamePart(const QString &path) {
     return QFileInfo(path).fileName();
@@ -58,6 +55,40 @@ TaskScheduler::TaskScheduler(TaskListModel *model, SchedulerHost *host, Download
     m_tmrDownload->setSingleShot(true);
     m_tmrDownload->setInterval(DefaultTickMs);
     connect(m_tmrDownload, &QTimer::timeout, this, &TaskScheduler::tmrDownloadTimer);
+    connectModelSignals();
+}
+
+// A stopped task keeps its work folder to resume from; a row leaving the list takes its folder
+// along, whichever command removed it.
+void TaskScheduler::connectModelSignals() {
+    connect(m_model, &QAbstractItemModel::rowsAboutToBeRemoved, this,
+            [this](const QModelIndex &, int first, int last) {
+                for (int row = first; row <= last; ++row)
+                    m_leavingUrls << m_model->Field(row, TaskListModel::ColUrl);
+            });
+    connect(m_model, &QAbstractItemModel::modelAboutToBeReset, this, [this] {
+        for (int row = 0; row < m_model->Count(); ++row)
+            m_leavingUrls << m_model->Field(row, TaskListModel::ColUrl);
+    });
+    connect(m_model, &QAbstractItemModel::rowsRemoved, this, &TaskScheduler::RemoveLeftFolders);
+    connect(m_model, &QAbstractItemModel::modelReset, this, &TaskScheduler::RemoveLeftFolders);
+}
+
+void TaskScheduler::RemoveLeftFolders() {
+    const QStringList urls = std::exchange(m_leavingUrls, QStringList());
+    for (const QString &url : urls) {
+        if (!IsAddressInUse(url) && !IsAddressListed(url))
+            RemoveKeptWorkDir(url);
+    }
+}
+
+bool TaskScheduler::IsAddressListed(const QString &url) const {
+    const QString workId = WorkIdFor(url);
+    for (int row = 0; row < m_model->Count(); ++row) {
+        if (WorkIdFor(m_model->Field(row, TaskListModel::ColUrl)) == workId)
+            return true;
+    }
+    return false;
 }
 
 TaskScheduler::~TaskScheduler() {
@@ -115,7 +146,7 @@ qint32 TaskScheduler::IDGenerater() {
 }
 
 bool TaskScheduler::IsAddressInUse(const QString &url) const {
-    const QString workId = WorkIdOf(url);
+    const QString workId = WorkIdFor(url);
     for (int slot = 0; slot < SlotCount; ++slot) {
         if (Tasks[slot] && Tasks[slot]->Running() && m_slotWorkIds[slot] == workId)
             return true;
@@ -148,7 +179,7 @@ void TaskScheduler::StartDownloadListedM3u8() {
         task->SetOutput(m_model->Field(row, TaskListModel::ColFile));
         task->SetHeaders(m_model->Field(row, TaskListModel::ColHeaders));
         task->SetEvents(BoundEvents());
-        m_slotWorkIds[slot] = WorkIdOf(url);
+        m_slotWorkIds[slot] = WorkIdFor(url);
         // Marked before Start, so a pass that runs inside Start takes the next row instead.
         m_model->SetField(row, TaskListModel::ColId, QString::number(id));
         m_model->SetField(row, TaskListModel::ColStatus, kDownloading);

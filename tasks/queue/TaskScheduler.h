@@ -13,6 +13,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <array>
 #include <memory>
@@ -67,6 +68,8 @@ public:
     bool AnyTaskRunning() const;
     // True while a running slot works in the folder that this address names.
     bool IsAddressInUse(const QString &url) const;
+    // True when a row of the list names the folder of this address.
+    bool IsAddressListed(const QString &url) const;
 
     void tmrDownloadTimer();
     void btnMStartTaskClick();
@@ -99,6 +102,8 @@ public:
     static unsigned ProgressBarValue(float percent);
 
 private:
+    void connectModelSignals();
+    void RemoveLeftFolders();
     void ArmTimer();
     void SetStartButton(bool running);
     void AllDone();
@@ -113,6 +118,8 @@ private:
     std::array<QString, SlotCount> m_slotWorkIds;
     bool m_buttonShowsStop = false;
     bool m_closeRefused = false;
+    // Addresses of the rows being removed, whose kept work folders go once they have.
+    QStringList m_leavingUrls;
 
     std::array<std::unique_ptr<DownloadTask>, SlotCount> Tasks;
     bool Stopped = true;

@@ -8,6 +8,7 @@
 #include "TestStreams.h"
 #include "TestTools.h"
 
+#include "support/WorkFolders.h"
 #include "tasks/queue/TaskStore.h"
 
 #include <QDir>
@@ -183,6 +184,15 @@ void TestExitPaths::signal_leaves_through_the_normal_exit() {
                                   QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
     // Written by an older run: a relative output, which this run keeps absolute.
     QVERIFY(TestTools::WriteFile(bin + "/Tasks.dat", "c.mp4|http://127.0.0.1:9/c.m3u8|\r\n"));
+    // Work folders kept for resuming: the loaded row's stays, the one no row names goes.
+    const QString tmp = QDir(folder).filePath(QStringLiteral("tmp"));
+    QStringList kept;
+    for (const char *url : {"http://127.0.0.1:9/c.m3u8", "http://127.0.0.1:9/gone.m3u8"}) {
+        kept << tmp + "/" + WorkIdFor(QString::fromLatin1(url));
+        QVERIFY(TestTools::WriteFile(kept.last() + "/index.m3u8", "#EXTM3U\n"));
+        QVERIFY(TestTools::WriteFile(
+            kept.last() + "/" + WorkListFileName(WorkIdFor(QString::fromLatin1(url))), "x\n"));
+    }
 
     Run run(folder);
     QVERIFY(run.Start(bin + "/korvi", {}));
@@ -195,6 +205,8 @@ void TestExitPaths::signal_leaves_through_the_normal_exit() {
     const QList<StoredTask> tasks = StoredTasks(bin + "/Tasks.dat");
     QCOMPARE(tasks.size(), 1);
     QCOMPARE(tasks[0].output, run.Home() + "/c.mp4");
+    QVERIFY(IsWorkDir(kept[0]));
+    QVERIFY(!QFileInfo::exists(kept[1]));
 }
 
 void TestExitPaths::sigterm_while_downloading_stops_the_tools_and_keeps_the_tasks() {
@@ -233,6 +245,12 @@ void TestExitPaths::sigterm_while_downloading_stops_the_tools_and_keeps_the_task
     for (int n = 0; n < 3; ++n) {
         QCOMPARE(tasks[n].address, urls[n]);
         QCOMPARE(tasks[n].output, run.Home() + QStringLiteral("/v%1.mp4").arg(n + 1));
+    }
+    // The two stopped downloads keep their folders and records, for the next start to resume.
+    for (int n = 0; n < 2; ++n) {
+        const QString workDir = QDir(folder).filePath("tmp/" + WorkIdFor(urls[n]));
+        QVERIFY2(IsWorkDir(workDir), qPrintable(workDir));
+        QVERIFY(QFileInfo(workDir + "/" + WorkRecordFileName(WorkIdFor(urls[n]))).size() > 0);
     }
     QVERIFY(TestTools::ReadFile(ini).contains("Version="));
 }

@@ -8,6 +8,7 @@
 #include "TestStreams.h"
 #include "TestTools.h"
 
+#include "support/WorkFolders.h"
 #include "tasks/page/M3u8Page.h"
 #include "tasks/queue/TaskListModel.h"
 #include "tasks/queue/TaskScheduler.h"
@@ -97,6 +98,7 @@ private slots:
     void clear_keeps_running_rows_renumbered();
     void remove_leaves_a_running_row();
     void moved_running_row_keeps_reporting_into_itself();
+    void leaving_rows_take_their_kept_work_folders();
     void clear_error_info_queues_failed_rows_again();
     void context_menu_shows_what_the_row_allows();
     void details_dialog_shows_the_row();
@@ -154,6 +156,34 @@ void TestListCommands::remove_leaves_a_running_row() {
     rig.list()->clearSelection();
     rig.click("btnMLvwDel");
     QCOMPARE(rig.model()->Count(), 2);
+}
+
+// A stopped download's folder is kept for resuming until its row leaves the list, unless
+// another row still names it or a task works in it.
+void TestListCommands::leaving_rows_take_their_kept_work_folders() {
+    Rig rig;
+    const QStringList urls = {"http://127.0.0.1:9/k1.m3u8", "http://127.0.0.1:9/k2.m3u8",
+                              "http://127.0.0.1:9/k2.m3u8", "http://127.0.0.1:9/k3.m3u8",
+                              "http://127.0.0.1:9/k4.m3u8"};
+    for (const QString &url : urls) {
+        rig.page.Scheduler()->AddM3u8Task(url, "/v/k.mp4", QString());
+        const QString dir = WorkDirFor(url);
+        QVERIFY(TestTools::WriteFile(dir + "/index.m3u8", "#EXTM3U\n"));
+        QVERIFY(TestTools::WriteFile(dir + "/" + WorkListFileName(WorkIdFor(url)), "x\n"));
+    }
+    auto kept = [&](int n) { return QFileInfo::exists(WorkDirFor(urls[n])); };
+    rig.select(0);
+    rig.click("btnMLvwDel");
+    QVERIFY(!kept(0));
+    rig.select(0);
+    rig.click("btnMLvwDel");
+    QVERIFY2(kept(1), "the other row of the address keeps it");
+    QTest::mouseClick(rig.find<QPushButton>("btnMStartTask"), Qt::LeftButton);
+    QVERIFY(rig.model()->IsRowRunning(0) && rig.model()->IsRowRunning(1));
+    rig.entry("N23")->trigger();
+    QCOMPARE(rig.model()->Count(), 2);
+    QVERIFY(kept(1) && kept(3));
+    QVERIFY(!kept(4));
 }
 
 void TestListCommands::moved_running_row_keeps_reporting_into_itself() {
