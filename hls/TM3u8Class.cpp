@@ -42,7 +42,8 @@ const QString kAria2StartFailed = QStringLiteral("Aria2启动失败");
 const QString kFFmpegMissing = QStringLiteral("ffmpeg程序缺失");
 const QString kFFmpegStartFailed = QStringLiteral("ffmpeg启动失败");
 const QString kMergeFailed = QStringLiteral("合并失败");
-// First line of a work folder's record; each further line is "<1|0> <local name> <address>".
+// First line of a work folder's record; each further line is "<1|0> <size> <local name>
+// <address>", the size being that of a complete segment's file.
 const QByteArray kRecordHeader = QByteArrayLiteral("#KORVI-RESUME 1");
 
 void LetEventsRun() {
@@ -248,16 +249,19 @@ void TM3u8::LoadRecord() {
         return;
     while (!in.atEnd()) {
         const QString line = QString::fromUtf8(in.readLine()).trimmed();
-        const int first = int(line.indexOf(QLatin1Char(' ')));
-        const int second = first < 0 ? -1 : int(line.indexOf(QLatin1Char(' '), first + 1));
-        if (second < 0) {
+        const QStringList fields = line.split(QLatin1Char(' '));
+        bool sized = false;
+        RecordEntry entry;
+        if (fields.size() >= 4)
+            entry.Size = fields.at(1).toLongLong(&sized);
+        if (!sized) {
             m_record.clear();
             return;
         }
-        RecordEntry entry;
-        entry.Done = line.left(first) == QLatin1String("1");
-        entry.LocalName = line.mid(first + 1, second - first - 1);
-        entry.Url = line.mid(second + 1);
+        entry.Done = fields.at(0) == QLatin1String("1");
+        entry.LocalName = fields.at(2);
+        // An address may hold blanks; it is the rest of the line.
+        entry.Url = line.section(QLatin1Char(' '), 3);
         m_record.push_back(entry);
     }
 }
@@ -268,8 +272,10 @@ void TM3u8::SaveRecord() {
         return;
     QByteArray text = kRecordHeader + '\n';
     for (const SegmentRec &segment : Segments) {
-        text += segment.Done ? "1 " : "0 ";
-        text += segment.LocalName.toUtf8() + ' ' + segment.Url.toUtf8() + '\n';
+        const qint64 size =
+            segment.Done ? FileSizeByName(WorkDir + QLatin1Char('/') + segment.LocalName) : 0;
+        text += (segment.Done ? "1 " : "0 ") + QByteArray::number(size) + ' ' +
+                segment.LocalName.toUtf8() + ' ' + segment.Url.toUtf8() + '\n';
     }
     out.write(text);
     out.commit();
@@ -281,7 +287,9 @@ bool TM3u8::IsKnownSegment(const QString &url) const {
 }
 
 // Keeps the segments the record calls complete when the analysis gave the same segments under
-// the same names, and they still look whole; any other folder starts over.
+// the same names and their files are as the record left them; any other folder starts over.
+// Their content was checked when they were settled, so it is not read again here: a resumed
+// download of a thousand segments would otherwise start by reading all of them.
 void TM3u8::ResumeFromRecord() {
     bool same = m_record.size() == Segments.size();
     for (size_t i = 0; same && i < Segments.size(); ++i)
@@ -292,9 +300,9 @@ void TM3u8::ResumeFromRecord() {
     for (size_t i = 0; i < Segments.size(); ++i) {
         SegmentRec &segment = Segments[i];
         const QString file = WorkDir + QLatin1Char('/') + segment.LocalName;
-        segment.Done = same && m_record[i].Done && FileSizeByName(file) >= 1 &&
-                       !QFileInfo::exists(file + QLatin1String(".aria2")) &&
-                       CheckSegmentContent(file) != SegmentContent::Broken;
+        segment.Done = same && m_record[i].Done && m_record[i].Size >= 1 &&
+                       FileSizeByName(file) == m_record[i].Size &&
+                       !QFileInfo::exists(file + QLatin1String(".aria2"));
         if (segment.Done) {
             ++done;
         } else if (same) {

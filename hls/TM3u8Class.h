@@ -170,6 +170,7 @@ private:
     // The folder's record as Start found it, until the analysis has been compared with it.
     struct RecordEntry {
         bool Done = false;
+        qint64 Size = 0;
         QString LocalName;
         QString Url;
     };
