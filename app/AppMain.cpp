@@ -17,6 +17,7 @@ int RunKorvi(QApplication &app, const MainWindowSeams &seams,
     }
     TfrmMain window(seams);
     SetActivateInstanceHandler([&window] { window.WMActivateInstance(); });
+    SetOpenFilesHandler([&window](const QStringList &files) { window.OpenFiles(files); });
     QObject::connect(exitSignals, &ExitSignalWatcher::ExitRequested, &window,
                      &TfrmMain::ExitFromSignal);
     // Closing a hidden window does not end the loop by itself.
@@ -27,5 +28,6 @@ int RunKorvi(QApplication &app, const MainWindowSeams &seams,
         QTimer::singleShot(0, &window, [&window, started] { started(window); });
     const int result = app.exec();
     SetActivateInstanceHandler(nullptr);
+    SetOpenFilesHandler(nullptr);
     return result;
 }

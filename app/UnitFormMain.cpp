@@ -373,6 +373,13 @@ void TfrmMain::WMActivateInstance() {
     emit InstanceActivated();
 }
 
+void TfrmMain::OpenFiles(const QStringList &files) {
+    if (files.isEmpty())
+        return;
+    m_ui->TPageControl1->setCurrentWidget(M3u8());
+    M3u8()->OpenAddress(files.first());
+}
+
 SettingsPage *TfrmMain::Settings() const {
     return m_ui->TabSheet4;
 }

@@ -77,6 +77,9 @@ public:
 public slots:
     // A later start of the program asks for this window: show, restore, raise and activate it.
     void WMActivateInstance();
+    // Playlists or addresses the program was started with (by this copy or a later one): the
+    // first goes into the download page's address field, and that page is shown.
+    void OpenFiles(const QStringList &files);
     // A signal asks the program to end: leave through the normal closing path. Running downloads
     // are stopped and waited for up to kSignalExitGraceMs; then, or at a second signal, the
     // window closes whatever still runs.

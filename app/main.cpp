@@ -15,8 +15,12 @@ int main(int argc, char *argv[]) {
     // Before anything else: a signal during start-up, once the handshake has begun, still ends
     // the program through its exit path.
     ExitSignalWatcher exitSignals;
-    if (IsAlreadyRunning()) {
+    // Playlists from a file manager or the command line; the running copy has its own working
+    // folder, so paths go over as absolute ones.
+    const QStringList files = CommandLineAddresses(QApplication::arguments().mid(1));
+    if (IsAlreadyRunning(files)) {
         return 0;
     }
-    return RunKorvi(app, {}, {}, &exitSignals);
+    return RunKorvi(
+        app, {}, [files](TfrmMain &window) { window.OpenFiles(files); }, &exitSignals);
 }

@@ -328,6 +328,11 @@ void M3u8Page::RegisterDropTargets(DropRouter &router) {
     router.AddTarget(m_ui->lvwMList, [this](const QStringList &paths) { lvwMListDrop(paths); });
 }
 
+void M3u8Page::OpenAddress(const QString &address) {
+    m_ui->edtMUrl->setText(address);
+    m_ui->edtMUrl->setFocus();
+}
+
 void M3u8Page::lvwMListDrop(const QStringList &paths) {
     const QString first = paths.first();
     if (QFileInfo(first).suffix().toLower() == QLatin1String("m3u8")) {

@@ -53,6 +53,9 @@ public:
 
     // Drops on the address field, the list and the page itself.
     void RegisterDropTargets(DropRouter &router);
+    // A playlist or address handed over from outside (the command line, a file manager): it
+    // goes into the address field as a dropped playlist does.
+    void OpenAddress(const QString &address);
 
     void SetWindowServices(const M3u8WindowServices &services);
     void SetDialogs(const M3u8PageDialogs &dialogs);

@@ -3,13 +3,16 @@
 #include "RecordingMessages.h"
 #include "app/OneApp.h"
 #include "app/UnitFormMain.h"
+#include "tasks/page/M3u8Page.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QLineEdit>
 #include <QLocalSocket>
 #include <QProcess>
 #include <QSignalSpy>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <memory>
@@ -40,8 +43,8 @@ public:
     }
     ~KorviCopy() { Kill(); }
 
-    bool Start() {
-        m_process.start(KorviProgram(), {});
+    bool Start(const QStringList &args = {}) {
+        m_process.start(KorviProgram(), args);
         return m_process.waitForStarted(kProcessBoundMs);
     }
     void Kill() {
@@ -134,6 +137,55 @@ private slots:
         SetActivateInstanceHandler(nullptr);
         // The first copy still listens.
         QVERIFY(CanConnect(InstanceSocketPath()));
+    }
+
+    void later_start_with_a_playlist_opens_it_in_the_first_window() {
+        RecordingMessages messages;
+        MainWindowSeams seams;
+        seams.iniPath = FreshIniPath();
+        seams.messages = &messages;
+        seams.isWin64 = [] { return true; };
+        TfrmMain w(seams);
+        SetActivateInstanceHandler([&w] { w.WMActivateInstance(); });
+        SetOpenFilesHandler([&w](const QStringList &files) { w.OpenFiles(files); });
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+
+        KorviCopy second(m_runtime.path());
+        // Relative to the later start's own folder, which the first copy does not share.
+        second.Process().setWorkingDirectory(m_runtime.path());
+        QVERIFY(second.Start({QStringLiteral("clips/a b.m3u8"), QStringLiteral("other.m3u8")}));
+        QTRY_COMPARE_WITH_TIMEOUT(second.Process().state(), QProcess::NotRunning, kProcessBoundMs);
+        QCOMPARE(second.Process().exitCode(), 0);
+        auto *address = w.findChild<QLineEdit *>(QStringLiteral("edtMUrl"));
+        QVERIFY(address);
+        QTRY_COMPARE(address->text(),
+                     QDir(m_runtime.path()).filePath(QStringLiteral("clips/a b.m3u8")));
+        QCOMPARE(w.findChild<QTabWidget *>(QStringLiteral("TPageControl1"))->currentWidget(),
+                 static_cast<QWidget *>(w.M3u8()));
+        SetOpenFilesHandler(nullptr);
+        SetActivateInstanceHandler(nullptr);
+    }
+
+    void arguments_become_addresses_the_window_can_open_data() {
+        QTest::addColumn<QString>("argument");
+        QTest::addColumn<QString>("address");
+        const QString cwd = QDir::currentPath();
+        QTest::newRow("relative path") << "a.m3u8" << cwd + "/a.m3u8";
+        QTest::newRow("absolute path") << "/x/../y/a.m3u8"
+                                       << "/y/a.m3u8";
+        QTest::newRow("file address") << "file:///y/a%20b.m3u8"
+                                      << "/y/a b.m3u8";
+        QTest::newRow("http address") << "http://127.0.0.1:9/a.m3u8?t=1"
+                                      << "http://127.0.0.1:9/a.m3u8?t=1";
+        QTest::newRow("blank") << "  " << QString();
+    }
+
+    void arguments_become_addresses_the_window_can_open() {
+        QFETCH(QString, argument);
+        QFETCH(QString, address);
+        QCOMPARE(CommandLineAddresses({argument}),
+                 address.isEmpty() ? QStringList() : QStringList{address});
     }
 
     void only_the_activation_message_activates() {
