@@ -156,6 +156,73 @@ VariantChoice VariantChoiceFromName(const QString &name, bool *known) {
     return VariantChoice::First;
 }
 
+namespace {
+
+bool IsStreamInfLine(const QString &tag) {
+    return tag.left(18).toUpper() == QLatin1String("#EXT-X-STREAM-INF:");
+}
+
+// A master entry's address is the next line after its tag that is neither blank nor a tag;
+// lines.size() when there is none.
+int EntryAddressLine(const QStringList &lines, int tagLine) {
+    int next = tagLine + 1;
+    while (next < lines.size() &&
+           (lines.at(next).trimmed().isEmpty() || lines.at(next).trimmed().startsWith('#')))
+        ++next;
+    return next;
+}
+
+// The value of the attribute `name` (any letter case) in a tag's attribute list, quotes
+// removed, into *value; false when the tag does not carry it. Commas inside quotes belong to
+// the value (CODECS="avc1,mp4a"); an unterminated quoted value counts as empty.
+bool TagAttribute(const QString &tag, const QString &name, QString *value) {
+    const int size = int(tag.size());
+    int pos = int(tag.indexOf(QLatin1Char(':')));
+    if (pos < 0)
+        return false;
+    ++pos;
+    while (pos < size) {
+        const int equals = int(tag.indexOf(QLatin1Char('='), pos));
+        const int comma = int(tag.indexOf(QLatin1Char(','), pos));
+        if (equals < 0)
+            return false;
+        if (comma >= 0 && comma < equals) {
+            pos = comma + 1;  // a bare word, no value
+            continue;
+        }
+        const QString key = tag.mid(pos, equals - pos).trimmed();
+        int start = equals + 1;
+        while (start < size && tag.at(start).isSpace())
+            ++start;
+        QString found;
+        int end;
+        if (start < size && tag.at(start) == QLatin1Char('"')) {
+            const int close = int(tag.indexOf(QLatin1Char('"'), start + 1));
+            if (close >= 0)
+                found = tag.mid(start + 1, close - start - 1);
+            end = close < 0 ? size : int(tag.indexOf(QLatin1Char(','), close));
+        } else {
+            end = int(tag.indexOf(QLatin1Char(','), start));
+            found = tag.mid(start, (end < 0 ? size : end) - start).trimmed();
+        }
+        if (key.compare(name, Qt::CaseInsensitive) == 0) {
+            *value = found;
+            return true;
+        }
+        if (end < 0)
+            return false;
+        pos = end + 1;
+    }
+    return false;
+}
+
+bool AttributeIs(const QString &tag, const QString &name, const QString &wanted) {
+    QString value;
+    return TagAttribute(tag, name, &value) && value.compare(wanted, Qt::CaseInsensitive) == 0;
+}
+
+}  // namespace
+
 QString ChooseVariant(const QStringList &lines, VariantChoice choice) {
     if (choice == VariantChoice::First)
         return QString();
@@ -165,13 +232,9 @@ QString ChooseVariant(const QStringList &lines, VariantChoice choice) {
     qint64 bestRate = -1;
     for (int i = 0; i < lines.size(); ++i) {
         const QString tag = lines.at(i).trimmed();
-        if (tag.left(18).toUpper() != QLatin1String("#EXT-X-STREAM-INF:"))
+        if (!IsStreamInfLine(tag))
             continue;
-        // The entry's address is the next line that is neither blank nor a tag.
-        int next = i + 1;
-        while (next < lines.size() &&
-               (lines.at(next).trimmed().isEmpty() || lines.at(next).trimmed().startsWith('#')))
-            ++next;
+        const int next = EntryAddressLine(lines, i);
         if (next >= lines.size())
             break;
         const QRegularExpressionMatch m = bandwidth.match(tag);
@@ -184,6 +247,46 @@ QString ChooseVariant(const QStringList &lines, VariantChoice choice) {
         }
     }
     return best;
+}
+
+QString AudioRenditionUri(const QStringList &lines, const QString &variant) {
+    const QString wanted = variant.trimmed();
+    QString group;
+    bool entryFound = false;
+    for (int i = 0; i < lines.size() && !entryFound; ++i) {
+        const QString tag = lines.at(i).trimmed();
+        if (!IsStreamInfLine(tag))
+            continue;
+        const int next = EntryAddressLine(lines, i);
+        if (next >= lines.size())
+            break;
+        if (!wanted.isEmpty() && lines.at(next).trimmed() != wanted)
+            continue;
+        entryFound = true;
+        TagAttribute(tag, QStringLiteral("AUDIO"), &group);
+    }
+    if (group.isEmpty())
+        return QString();
+    // Group names are compared as written; the enumerated values in any letter case.
+    QString first;
+    bool firstFound = false;
+    for (const QString &line : lines) {
+        const QString tag = line.trimmed();
+        QString groupId;
+        if (tag.left(13).toUpper() != QLatin1String("#EXT-X-MEDIA:") ||
+            !AttributeIs(tag, QStringLiteral("TYPE"), QStringLiteral("AUDIO")) ||
+            !TagAttribute(tag, QStringLiteral("GROUP-ID"), &groupId) || groupId != group)
+            continue;
+        QString uri;
+        TagAttribute(tag, QStringLiteral("URI"), &uri);
+        if (AttributeIs(tag, QStringLiteral("DEFAULT"), QStringLiteral("YES")))
+            return uri.trimmed();
+        if (!firstFound) {
+            first = uri.trimmed();
+            firstFound = true;
+        }
+    }
+    return first;
 }
 
 namespace {
@@ -460,6 +563,17 @@ QString MergeParamLine(const QString &indexFile, const QString &ffmpegParams,
     return QLatin1String(" -protocol_whitelist file,crypto -allowed_extensions ALL -y -i \"") +
            QuoteField(indexFile) + QLatin1String("\" ") + ffmpegParams + QLatin1String(" \"") +
            QuoteField(outFile) + QLatin1Char('"');
+}
+
+QString MergeParamLine(const QString &indexFile, const QString &audioFile,
+                       const QString &ffmpegParams, const QString &outFile) {
+    // The whitelist and the extensions are options of each input, so both need them. A variant
+    // may carry audio of its own as well: only the rendition's is taken.
+    const QString input =
+        QStringLiteral(" -protocol_whitelist file,crypto -allowed_extensions ALL -i \"%1\"");
+    return QLatin1String(" -y") + input.arg(QuoteField(indexFile)) +
+           input.arg(QuoteField(audioFile)) + QLatin1String(" -map 0:v? -map 1:a ") + ffmpegParams +
+           QLatin1String(" \"") + QuoteField(outFile) + QLatin1Char('"');
 }
 
 bool Aria2DownloadFile(const QString &url, const QString &file, const QString &headers) {

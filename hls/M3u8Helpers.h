@@ -52,6 +52,12 @@ QString ResolveUrl(const QString &line, const QString &playlistUrl);
 // playlist without such entries, which then go the usual way: the first address line is
 // probed and followed when it is a playlist.
 QString ChooseVariant(const QStringList &lines, VariantChoice choice);
+// The address, as the playlist writes it, of the separate audio of a master playlist's variant:
+// the entry whose address line is `variant` (the first "#EXT-X-STREAM-INF:" entry when empty)
+// names an AUDIO group, and that group's "#EXT-X-MEDIA:" rendition of TYPE=AUDIO marked
+// DEFAULT=YES, else its first one, has a URI. Empty otherwise, also when the rendition chosen
+// has no URI: its audio is muxed into the variant.
+QString AudioRenditionUri(const QStringList &lines, const QString &variant);
 
 // Tag lines of the local playlist, which the merge reads with local files allowed: it may name
 // only files of the work folder. True when the line carries a URI attribute (any letter case).
@@ -129,3 +135,7 @@ QString Aria2ListParamLine(const QString &listFile, const QString &workDir, cons
                            const QString &sessionFile, int jobs);
 QString MergeParamLine(const QString &indexFile, const QString &ffmpegParams,
                        const QString &outFile);
+// The same for a variant whose audio comes from its own playlist: the video of the first input,
+// the audio of the second.
+QString MergeParamLine(const QString &indexFile, const QString &audioFile,
+                       const QString &ffmpegParams, const QString &outFile);

@@ -62,6 +62,25 @@ bool ProbeIsPlaylist(const QString &url, const QString &probe, const QString &he
     return isPlaylist;
 }
 
+// A failed fetch keeps the old file, which must not pass for the new playlist.
+bool FetchPlaylist(const QString &url, const QString &file, const QString &headers) {
+    QFile::remove(file);
+    bool fetched;
+    if (!headers.isEmpty())
+        fetched = Aria2DownloadFile(url, file, headers) || DownloadFile(url, file);
+    else
+        fetched = DownloadFile(url, file);
+    return fetched && IsM3u8File(file);
+}
+
+// The separate audio of a master's variant (the first entry when `variant` is empty), resolved
+// against the master's address; empty when its audio is muxed in.
+QString AudioRenditionUrl(const QStringList &lines, const QString &variant,
+                          const QString &masterUrl) {
+    const QString uri = AudioRenditionUri(lines, variant);
+    return uri.isEmpty() ? QString() : ResolveUrl(uri, masterUrl);
+}
+
 // Lines marked for removal (null strings) leave the local playlist.
 void DropRemovedLines(QStringList &lines) {
     lines.removeIf([](const QString &line) { return line.isNull(); });
@@ -152,6 +171,8 @@ void TM3u8::Reset() {
     KeyUrl.clear();
     KeyUrls.clear();
     MapUrls.clear();
+    AudioUrl.clear();
+    AudioFile.clear();
     OutFile.clear();
     WorkId.clear();
     WorkDir.clear();
@@ -365,11 +386,12 @@ void TM3u8::ReportStop() {
         OnStop(TaskId);
 }
 
-void TM3u8::AddSegment(const QString &url, int n, int width) {
+void TM3u8::AddSegment(const QString &url, int n, int width, const QString &prefix) {
     SegmentRec segment;
     segment.Url = url;
-    segment.LocalName =
-        (QString(width, QLatin1Char('0')) + QString::number(n)).right(width) + QLatin1String(".ts");
+    segment.LocalName = prefix +
+                        (QString(width, QLatin1Char('0')) + QString::number(n)).right(width) +
+                        QLatin1String(".ts");
     Segments.push_back(segment);
 }
 
@@ -399,14 +421,15 @@ QString TM3u8::AddMap(const QString &url) {
 
 // The local name for a segment line. Ranges of one resource (the init section's included)
 // share one file, fetched once; every other line gets a file of its own.
-QString TM3u8::AddMediaLine(const QString &url, int n, int width, bool byteRange) {
+QString TM3u8::AddMediaLine(const QString &url, int n, int width, bool byteRange,
+                            const QString &prefix) {
     if (byteRange) {
         for (const SegmentRec &segment : Segments) {
             if (segment.Url == url)
                 return segment.LocalName;
         }
     }
-    AddSegment(url, n, width);
+    AddSegment(url, n, width, prefix);
     return Segments.back().LocalName;
 }
 
@@ -414,6 +437,8 @@ bool TM3u8::AnalyseM3u8(QString url, const QString &headers) {
     if (url.isEmpty())
         return false;
     ReportProgress(Percent, kAnalysing);
+    AudioUrl.clear();
+    AudioFile.clear();
 
     int nesting = 0;
     for (;;) {
@@ -431,14 +456,7 @@ bool TM3u8::AnalyseM3u8(QString url, const QString &headers) {
             return false;
         }
 
-        // A failed fetch keeps the old file, which must not pass for the new playlist.
-        QFile::remove(IndexFile);
-        bool fetched;
-        if (!headers.isEmpty())
-            fetched = Aria2DownloadFile(url, IndexFile, headers) || DownloadFile(url, IndexFile);
-        else
-            fetched = DownloadFile(url, IndexFile);
-        if (!fetched || !IsM3u8File(IndexFile)) {
+        if (!FetchPlaylist(url, IndexFile, headers)) {
             ClearSegments();
             EndRun();
             ReportError(kInvalidM3u8);
@@ -451,9 +469,9 @@ bool TM3u8::AnalyseM3u8(QString url, const QString &headers) {
             ReportError(kInvalidM3u8);
             return false;
         }
-        const int width = DecimalDigits(lines.size());
         const QString variant = ChooseVariant(lines, VariantPreference);
         if (!variant.isEmpty()) {
+            AudioUrl = AudioRenditionUrl(lines, variant, url);
             url = ResolveUrl(variant, url);
             if (++nesting > MaxPlaylistNesting) {
                 FailureCleanUp();
@@ -463,40 +481,14 @@ bool TM3u8::AnalyseM3u8(QString url, const QString &headers) {
             continue;
         }
 
+        // Taken before the walk changes the lines; it counts only if the playlist turns out
+        // to be a master, its first entry being followed.
+        const QString firstEntryAudio = AudioRenditionUrl(lines, QString(), url);
         bool nested = false;
-        bool byteRange = false;
-        for (int i = 0; i < lines.size(); ++i) {
-            QString line = lines.at(i).trimmed();
-            lines[i] = line;
-            if (!line.startsWith(QLatin1Char('#'))) {
-                line = ResolveUrl(line, url);
-                lines[i] = line;
-                ++n;
-                // A line the folder's record holds as a segment needs no probe on resuming.
-                if (n == 1 && !IsKnownSegment(line)) {
-                    const QString probe =
-                        TempDir + QLatin1Char('/') + Crc32Hex(line) + QLatin1String(".m3u8");
-                    if (ProbeIsPlaylist(line, probe, Headers)) {
-                        url = line;
-                        nested = true;
-                        break;
-                    }
-                }
-                lines[i] = AddMediaLine(line, n, width, byteRange);
-                byteRange = false;
-            } else if (IsKeyLine(line)) {
-                KeyUrl = ResolveUrl(GetKeyUri(line), url);
-                lines[i] = ReplaceKeyUri(line, KeyFileName(AddKey(KeyUrl)));
-            } else if (IsMapLine(line)) {
-                lines[i] = ReplaceKeyUri(line, AddMap(ResolveUrl(GetKeyUri(line), url)));
-            } else {
-                byteRange = byteRange || IsByteRangeLine(line);
-                lines[i] = LocalTagLine(line);
-            }
-            LetEventsRun();
-        }
+        n = WalkMediaLines(lines, url, QString(), true, nested);
 
         if (nested) {
+            AudioUrl = firstEntryAudio;
             if (++nesting > MaxPlaylistNesting) {
                 FailureCleanUp();
                 ReportError(kInvalidM3u8);
@@ -506,7 +498,8 @@ bool TM3u8::AnalyseM3u8(QString url, const QString &headers) {
         }
         DropRemovedLines(lines);
         EnsureEndList(lines);
-        if (n > 0 && SaveTextFile(lines, IndexFile))
+        if (n > 0 && SaveTextFile(lines, IndexFile) &&
+            (AudioUrl.isEmpty() || AnalyseAudioM3u8(headers)))
             return true;
         FailureCleanUp();
         ReportError(kInvalidM3u8);
@@ -514,7 +507,76 @@ bool TM3u8::AnalyseM3u8(QString url, const QString &headers) {
     }
 }
 
+// The per-line walk of a media playlist: address lines become local names (with `prefix`), key
+// and map lines point at their local files, other tags go as LocalTagLine says. With
+// `probeFirst`, a first address line that is itself a playlist ends the walk: `url` becomes
+// that address and `nested` is set. Returns the number of address lines seen.
+int TM3u8::WalkMediaLines(QStringList &lines, QString &url, const QString &prefix, bool probeFirst,
+                          bool &nested) {
+    const int width = DecimalDigits(lines.size());
+    int n = 0;
+    nested = false;
+    bool byteRange = false;
+    for (int i = 0; i < lines.size(); ++i) {
+        QString line = lines.at(i).trimmed();
+        lines[i] = line;
+        if (!line.startsWith(QLatin1Char('#'))) {
+            line = ResolveUrl(line, url);
+            lines[i] = line;
+            ++n;
+            // A line the folder's record holds as a segment needs no probe on resuming.
+            if (n == 1 && probeFirst && !IsKnownSegment(line)) {
+                const QString probe =
+                    TempDir + QLatin1Char('/') + Crc32Hex(line) + QLatin1String(".m3u8");
+                if (ProbeIsPlaylist(line, probe, Headers)) {
+                    url = line;
+                    nested = true;
+                    break;
+                }
+            }
+            lines[i] = AddMediaLine(line, n, width, byteRange, prefix);
+            byteRange = false;
+        } else if (IsKeyLine(line)) {
+            KeyUrl = ResolveUrl(GetKeyUri(line), url);
+            lines[i] = ReplaceKeyUri(line, KeyFileName(AddKey(KeyUrl)));
+        } else if (IsMapLine(line)) {
+            lines[i] = ReplaceKeyUri(line, AddMap(ResolveUrl(GetKeyUri(line), url)));
+        } else {
+            byteRange = byteRange || IsByteRangeLine(line);
+            lines[i] = LocalTagLine(line);
+        }
+        LetEventsRun();
+    }
+    return n;
+}
+
+// The variant's separate audio: its media playlist is walked like the video's and written as
+// "audio.m3u8" beside index.m3u8. Its segments join Segments under names of their own (keys
+// and init sections get their own files through AddKey and AddMap), so progress, the runs and
+// the done rule cover them as they are.
+bool TM3u8::AnalyseAudioM3u8(const QString &headers) {
+    const QString file = WorkDir + QLatin1String("/audio.m3u8");
+    QStringList lines;
+    if (!FetchPlaylist(AudioUrl, file, headers) || LoadTextFile(file, lines, true) == 0)
+        return false;
+    // KeyUrl stays the video's key.
+    const QString videoKey = KeyUrl;
+    QString url = AudioUrl;
+    bool nested = false;
+    const int n = WalkMediaLines(lines, url, QStringLiteral("a"), false, nested);
+    KeyUrl = videoKey;
+    DropRemovedLines(lines);
+    EnsureEndList(lines);
+    if (n == 0 || !SaveTextFile(lines, file))
+        return false;
+    AudioFile = file;
+    return true;
+}
+
 bool TM3u8::AnalyseLocalM3u8(const QString &path) {
+    // A local playlist is a media playlist: no separate audio.
+    AudioUrl.clear();
+    AudioFile.clear();
     QStringList lines;
     if (LoadTextFile(path, lines, true) == 0) {
         FailureCleanUp();
@@ -841,7 +903,9 @@ bool TM3u8::Merge() {
         ReportError(kFFmpegMissing);
         return false;
     }
-    const QString params = MergeParamLine(IndexFile, FFmpegParams, OutFile);
+    const QString params = AudioFile.isEmpty()
+                               ? MergeParamLine(IndexFile, FFmpegParams, OutFile)
+                               : MergeParamLine(IndexFile, AudioFile, FFmpegParams, OutFile);
     ReportProgress(90.0f, kMerging);
 
     const FileSnapshot before = FileSnapshot::Of(OutFile);

@@ -50,7 +50,8 @@ public:
     // its work folder with the complete segments, so the next start resumes.
     void Stop();
 
-    // The playlist analysis Start begins with: fills Segments and KeyUrl and writes IndexFile.
+    // The playlist analysis Start begins with: fills Segments and KeyUrl and writes IndexFile
+    // (and AudioFile, for a variant with separate audio).
     // Public so that the analysis can be run on its own.
     bool AnalyseM3u8(QString url, const QString &headers);
     bool AnalyseLocalM3u8(const QString &path);
@@ -88,6 +89,10 @@ public:
     // Every distinct initialisation section (fMP4) in playlist order; the n-th is fetched, as a
     // segment, into MapFileName(n).
     QStringList MapUrls;
+    // The chosen variant's separate audio: its media playlist's address, and its local playlist
+    // once analysed ("audio.m3u8" in the work folder). Both empty when the audio is muxed in.
+    QString AudioUrl;
+    QString AudioFile;
     QString TempDir;
     QString WorkId;
     QString WorkDir;
@@ -129,10 +134,14 @@ private:
     void ReportProgress(float percent, const QString &status);
     void ReportStop();
 
-    void AddSegment(const QString &url, int n, int width);
+    void AddSegment(const QString &url, int n, int width, const QString &prefix = QString());
     int AddKey(const QString &url);
     QString AddMap(const QString &url);
-    QString AddMediaLine(const QString &url, int n, int width, bool byteRange);
+    QString AddMediaLine(const QString &url, int n, int width, bool byteRange,
+                         const QString &prefix = QString());
+    int WalkMediaLines(QStringList &lines, QString &url, const QString &prefix, bool probeFirst,
+                       bool &nested);
+    bool AnalyseAudioM3u8(const QString &headers);
     bool FetchKeys(bool withAria2);
     bool StartAria2();
     void RunAria2();

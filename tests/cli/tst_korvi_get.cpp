@@ -52,6 +52,8 @@ private slots:
     void byte_ranges_of_one_file_fetch_it_once();
     void variant_option_picks_by_bandwidth_data();
     void variant_option_picks_by_bandwidth();
+    void separate_audio_rendition_is_merged_with_the_video_data();
+    void separate_audio_rendition_is_merged_with_the_video();
     void joined_encodes_merge_into_one_file_of_both_lengths();
 
 private:
@@ -441,6 +443,41 @@ void TestKorviGet::variant_option_picks_by_bandwidth() {
     QCOMPARE(MediaProbe::VideoSize(out), size);
     QVERIFY(MediaProbe::HasAudio(out));
     QVERIFY(qAbs(MediaProbe::Duration(out) - TestStreams::SourceDuration()) <= 1.0);
+}
+
+void TestKorviGet::separate_audio_rendition_is_merged_with_the_video_data() {
+    // The first entry is followed after a probe, a chosen one straight away.
+    QTest::addColumn<QString>("variant");
+    QTest::newRow("first") << "first";
+    QTest::newRow("highest") << "highest";
+}
+
+void TestKorviGet::separate_audio_rendition_is_merged_with_the_video() {
+    QFETCH(QString, variant);
+    // The variant's own segments hold no sound: any audio in the output is the rendition's.
+    QVERIFY(!MediaProbe::HasAudio(m_root + "/alt/video0.ts"));
+    QStringList audioSegments;
+    QVERIFY(LoadTextFile(m_root + "/alt/audio.m3u8", audioSegments, true) > 0);
+    audioSegments.removeIf([](const QString &line) { return line.startsWith('#'); });
+    QVERIFY(audioSegments.size() >= TestStreams::SegmentCount);
+
+    const QString out = m_base.filePath("alt-" + variant + ".mp4");
+    const qsizetype logBefore = m_server.requestLog().size();
+    const Result r = Run({"--variant", variant, m_server.url("/alt/master.m3u8"), out}, 120000);
+    QCOMPARE(r.exitCode, 0);
+    QVERIFY2(r.out.contains(QStringLiteral("下载中 100.00%")), qPrintable(r.out));
+    // Every audio segment was fetched in this run.
+    const QStringList log = m_server.requestLog().mid(logBefore);
+    for (const QString &segment : audioSegments) {
+        const QRegularExpression fetched("^GET /alt/" + QRegularExpression::escape(segment) +
+                                         " 20[06]$");
+        QVERIFY2(log.indexOf(fetched) >= 0, qPrintable(segment));
+    }
+    QCOMPARE(MediaProbe::StreamKinds(out), (QStringList{"video", "audio"}));
+    QVERIFY2(qAbs(MediaProbe::Duration(out) - TestStreams::SourceDuration()) <= 1.0,
+             qPrintable(QString::number(MediaProbe::Duration(out))));
+    QCOMPARE(MediaProbe::VideoFrameMd5(out), MediaProbe::VideoFrameMd5(TestStreams::SourceMedia()));
+    QCOMPARE(QDir(m_tmp).entryList(QDir::Dirs | QDir::NoDotAndDotDot), QStringList());
 }
 
 QTEST_GUILESS_MAIN(TestKorviGet)

@@ -70,6 +70,16 @@ QSize VideoSize(const QString &file) {
     return okW && okH ? QSize(w, h) : QSize();
 }
 
+QStringList StreamKinds(const QString &file) {
+    const QByteArray out = Probe(file, {"-show_entries", "stream=codec_type", "-of", "csv=p=0"});
+    QStringList kinds;
+    for (const QByteArray &line : out.trimmed().split('\n')) {
+        if (!line.trimmed().isEmpty())
+            kinds << QString::fromLatin1(line.trimmed());
+    }
+    return kinds;
+}
+
 QStringList VideoFrameMd5(const QString &file) {
     // -allowed_extensions lets a local playlist be checked as well as a single file.
     QStringList args{"-nostdin", "-v", "error"};

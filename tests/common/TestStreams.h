@@ -20,6 +20,8 @@
 //   joined-fmp4/index.m3u8      the same join of fmp4/ and second-fmp4/, one map for each part
 //   ranges/index.m3u8, index.ts every segment a #EXT-X-BYTERANGE of the one file index.ts
 //   master3.m3u8                three variants: v3/ (600000, 240x136), v2/ (900000), v1/ (300000)
+//   alt/master.m3u8             one variant, alt/video.m3u8 (videoN.ts, no audio), whose AUDIO
+//                               group's DEFAULT=YES rendition is alt/audio.m3u8 (audioN.ts)
 // BigRoot() holds big/index.m3u8 with BigSegmentCount segments, made only when asked for.
 // The folders are shared by every test of the build tree: a test that changes files copies them.
 

@@ -44,6 +44,9 @@ private slots:
     void segment_run_options();
     void merge_line();
     void merge_line_with_quote_splits_into_its_arguments();
+    void merge_line_with_separate_audio();
+    void audio_rendition_data();
+    void audio_rendition();
     void resolve_url_data();
     void resolve_url();
     void local_tag_line_data();
@@ -394,6 +397,108 @@ void TestM3u8Helpers::merge_line_with_quote_splits_into_its_arguments() {
                                "copy",
                                out};
     QCOMPARE(QProcess::splitCommand(MergeParamLine("/t/W/index.m3u8", "-c copy", out)), expected);
+}
+
+void TestM3u8Helpers::merge_line_with_separate_audio() {
+    // Each input carries its own whitelist; video of the first, audio of the second.
+    const QString out = QStringLiteral(R"(/v/my "best" clip.mp4)");
+    const QStringList expected{"-y",
+                               "-protocol_whitelist",
+                               "file,crypto",
+                               "-allowed_extensions",
+                               "ALL",
+                               "-i",
+                               "/t/W/index.m3u8",
+                               "-protocol_whitelist",
+                               "file,crypto",
+                               "-allowed_extensions",
+                               "ALL",
+                               "-i",
+                               "/t/W/audio.m3u8",
+                               "-map",
+                               "0:v?",
+                               "-map",
+                               "1:a",
+                               "-c",
+                               "copy",
+                               out};
+    QCOMPARE(QProcess::splitCommand(
+                 MergeParamLine("/t/W/index.m3u8", "/t/W/audio.m3u8", "-c copy", out)),
+             expected);
+}
+
+void TestM3u8Helpers::audio_rendition_data() {
+    QTest::addColumn<QStringList>("lines");
+    QTest::addColumn<QString>("variant");  // empty: the first entry
+    QTest::addColumn<QString>("expected");
+    const QString inf = QStringLiteral("#EXT-X-STREAM-INF:BANDWIDTH=900000,AUDIO=\"aud\"");
+    const QString en =
+        QStringLiteral("#EXT-X-MEDIA:TYPE=AUDIO,GROUP-ID=\"aud\",NAME=\"en\",URI=\"en/a.m3u8\"");
+    const QString de = QStringLiteral(
+        "#EXT-X-MEDIA:TYPE=AUDIO,GROUP-ID=\"aud\",NAME=\"de\",DEFAULT=YES,URI=\"de/a.m3u8\"");
+    QTest::newRow("default rendition, listed second")
+        << QStringList{"#EXTM3U", en, de, inf, "v/index.m3u8"} << ""
+        << "de/a.m3u8";
+    QTest::newRow("no default: the first of the group")
+        << QStringList{"#EXTM3U", en, QString(de).replace("DEFAULT=YES", "DEFAULT=NO"), inf,
+                       "v/index.m3u8"}
+        << ""
+        << "en/a.m3u8";
+    QTest::newRow("default of another group ignored")
+        << QStringList{"#EXTM3U",
+                       "#EXT-X-MEDIA:TYPE=AUDIO,GROUP-ID=\"other\",DEFAULT=YES,URI=\"o.m3u8\"", en,
+                       inf, "v/index.m3u8"}
+        << ""
+        << "en/a.m3u8";
+    QTest::newRow("video and subtitle renditions of the group ignored")
+        << QStringList{"#EXTM3U",
+                       "#EXT-X-MEDIA:TYPE=VIDEO,GROUP-ID=\"aud\",DEFAULT=YES,URI=\"cam.m3u8\"",
+                       "#EXT-X-MEDIA:TYPE=SUBTITLES,GROUP-ID=\"aud\",DEFAULT=YES,URI=\"s.m3u8\"",
+                       en,
+                       inf,
+                       "v/index.m3u8"}
+        << ""
+        << "en/a.m3u8";
+    QTest::newRow("rendition chosen has no URI: muxed in")
+        << QStringList{"#EXTM3U",
+                       "#EXT-X-MEDIA:TYPE=AUDIO,GROUP-ID=\"aud\",NAME=\"main\",DEFAULT=YES", en,
+                       inf, "v/index.m3u8"}
+        << ""
+        << "";
+    QTest::newRow("variant without an AUDIO group")
+        << QStringList{"#EXTM3U", de, "#EXT-X-STREAM-INF:BANDWIDTH=1", "v/index.m3u8"} << ""
+        << "";
+    QTest::newRow("the chosen variant's group, not the first entry's")
+        << QStringList{"#EXTM3U",
+                       de,
+                       "#EXT-X-MEDIA:TYPE=AUDIO,GROUP-ID=\"hi\",DEFAULT=YES,URI=\"hi.m3u8\"",
+                       inf,
+                       "lo/index.m3u8",
+                       "#EXT-X-STREAM-INF:BANDWIDTH=5000000,AUDIO=\"hi\"",
+                       "hi/index.m3u8"}
+        << "hi/index.m3u8"
+        << "hi.m3u8";
+    QTest::newRow("unquoted values, any case, commas in quotes, blanks")
+        << QStringList{"#EXTM3U",
+                       "  #ext-x-media:type=audio,name=\"a,b\",group-id=aud,default=yes , "
+                       "uri=\"x y.m3u8\"  ",
+                       "#EXT-X-STREAM-INF:CODECS=\"avc1.4d401f,AUDIO=no\",audio=aud",
+                       "v/index.m3u8"}
+        << ""
+        << "x y.m3u8";
+    QTest::newRow("group names are compared as written")
+        << QStringList{"#EXTM3U", en, "#EXT-X-STREAM-INF:BANDWIDTH=1,AUDIO=\"AUD\"", "v/index.m3u8"}
+        << ""
+        << "";
+    QTest::newRow("media playlist") << QStringList{"#EXTM3U", "#EXTINF:1,", "seg0.ts"} << ""
+                                    << "";
+}
+
+void TestM3u8Helpers::audio_rendition() {
+    QFETCH(QStringList, lines);
+    QFETCH(QString, variant);
+    QFETCH(QString, expected);
+    QCOMPARE(AudioRenditionUri(lines, variant), expected);
 }
 
 void TestM3u8Helpers::resolve_url_data() {

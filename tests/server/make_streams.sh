@@ -1,7 +1,7 @@
 #!/bin/bash
 # Makes the HLS test streams with ffmpeg's own test sources.
 #   make_streams.sh OUTDIR          source.mp4, clear/, aes/, keys/, master.m3u8, v1/, v2/, mixed/,
-#                                   fmp4/, fmp4aes/
+#                                   fmp4/, fmp4aes/, alt/
 #   make_streams.sh OUTDIR --big    big/: a 300-segment stream for the download benchmark
 # OUTDIR is created; files already there are overwritten. Writes OUTDIR/.complete last.
 set -euo pipefail
@@ -52,7 +52,7 @@ if [ "$big" = "--big" ]; then
     exit 0
 fi
 
-rm -rf clear live aes aes2 rotate keys v1 v2 mixed fmp4 fmp4aes second second.mp4 joined second-fmp4 joined-fmp4 ranges v3 master3.m3u8 master.m3u8 .complete
+rm -rf clear live aes aes2 rotate keys v1 v2 mixed fmp4 fmp4aes alt second second.mp4 joined second-fmp4 joined-fmp4 ranges v3 master3.m3u8 master.m3u8 .complete
 encode source.mp4 6 320x180 25 25
 
 segment source.mp4 clear 1
@@ -176,6 +176,23 @@ done
 mkdir -p ranges
 ff -i source.mp4 -c copy -f hls -hls_time 1 -hls_list_size 0 -hls_playlist_type vod \
     -hls_flags single_file ranges/index.m3u8
+
+# A master whose variant has no audio of its own: the audio is a rendition of its AUDIO group,
+# in a media playlist of its own (alt/video.m3u8 + videoN.ts, alt/audio.m3u8 + audioN.ts).
+mkdir -p alt
+ff -i source.mp4 -map 0:v -map 0:a -c copy -f hls -hls_time 1 -hls_list_size 0 \
+    -hls_playlist_type vod -var_stream_map "v:0,agroup:aud,name:video a:0,agroup:aud,default:yes,name:audio" \
+    -master_pl_name master.m3u8 -hls_segment_filename 'alt/%v%d.ts' 'alt/%v.m3u8'
+if ! grep -q '^#EXT-X-MEDIA:TYPE=AUDIO,.*URI="audio.m3u8"' alt/master.m3u8 ||
+    ! grep -q '^#EXT-X-STREAM-INF:.*AUDIO="' alt/master.m3u8; then
+    echo "make_streams: alt/master.m3u8 names no separate audio rendition" >&2
+    exit 1
+fi
+if [ "$(grep -c '^video[0-9]*\.ts$' alt/video.m3u8)" -ne 6 ] ||
+    [ "$(grep -c '^audio[0-9]*\.ts$' alt/audio.m3u8)" -lt 6 ]; then
+    echo "make_streams: alt/ has too few segments" >&2
+    exit 1
+fi
 
 for d in clear live aes aes2 rotate v1 v2 v3 mixed fmp4 fmp4aes ranges; do
     n=$(grep -c -v '^#' "$d/index.m3u8")
