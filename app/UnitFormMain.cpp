@@ -163,6 +163,7 @@ void TfrmMain::LoadTaskList() {
     LoadTasks(*M3u8()->Scheduler(), TasksFile(), &unreadable);
     // Made after the load, which only repeats what the file holds.
     m_taskSaver = std::make_unique<TaskListSaver>(M3u8()->Model(), TasksFile());
+    connect(m_taskSaver.get(), &TaskListSaver::Saved, this, &TfrmMain::TaskListSaved);
     if (!unreadable) {
         // Work folders kept for resuming that no loaded row will come back to.
         QStringList urls;
@@ -177,6 +178,22 @@ void TfrmMain::LoadTaskList() {
         this, QString::fromLatin1(kAppTitle),
         QStringLiteral(
             "无法读取任务列表文件：\n%1\n本次运行不会改写该文件，新添加的任务不会被保存。")
+            .arg(QDir::toNativeSeparators(TasksFile())));
+}
+
+// A save that fails (a full disk, a folder made read-only) loses what changed since at the next
+// start; the user hears of it once, and again only after a save has succeeded in between.
+void TfrmMain::TaskListSaved(bool ok) {
+    if (ok || m_taskSaveFailed) {
+        m_taskSaveFailed = !ok;
+        return;
+    }
+    m_taskSaveFailed = true;
+    m_messages->ShowWarning(
+        this, QString::fromLatin1(kAppTitle),
+        QStringLiteral(
+            "无法保存任务列表文件：\n%1\n请检查磁盘空间和文件夹的写入权限；保存成功之前，"
+            "任务列表的改动在下次启动时会丢失。")
             .arg(QDir::toNativeSeparators(TasksFile())));
 }
 
@@ -225,6 +242,8 @@ void TfrmMain::FormDestroy() {
     IniFile.reset();
     M3u8()->Scheduler()->ReleaseSlots();
     if (m_taskSaver) {
+        // No box while the window goes.
+        m_taskSaver->disconnect(this);
         m_taskSaver->SaveNow();
         m_taskSaver.reset();
     }

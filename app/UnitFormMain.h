@@ -117,6 +117,7 @@ private:
     // Copies the settings the scheduler reads into it.
     void ApplyQueueSettings();
     QString TasksFile() const;
+    void TaskListSaved(bool ok);
     void WriteExitHistory();
     void LoadTaskList();
     void ContinueSignalExit();
@@ -145,4 +146,5 @@ private:
     // Started by the first exit signal.
     QElapsedTimer m_signalExit;
     bool m_forceClose = false;
+    bool m_taskSaveFailed = false;
 };

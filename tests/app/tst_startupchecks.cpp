@@ -224,6 +224,45 @@ private slots:
         }
     }
 
+    void failed_task_list_saves_are_reported_once_per_failure() {
+        QVERIFY(MakeFakeTool(m_programDir->path(), QStringLiteral("ffmpeg")));
+        QVERIFY(MakeFakeTool(m_programDir->path(), QStringLiteral("aria2c")));
+        QTemporaryDir folder;
+        RecordingMessages messages;
+        MainWindowSeams seams;
+        seams.iniPath = folder.filePath(QStringLiteral("korvi.ini"));
+        seams.messages = &messages;
+        seams.isWin64 = [] { return true; };
+        TfrmMain window(seams);
+        QCOMPARE(messages.boxes.size(), 0);
+        TaskListSaver *saver = window.TaskSaver();
+        saver->SetDelay(10);
+        const QString tasks = folder.filePath(QStringLiteral("Tasks.dat"));
+        int added = 0;
+        auto addAndSave = [&] {
+            window.M3u8()->Scheduler()->AddM3u8Task(QStringLiteral("http://h/%1.m3u8").arg(++added),
+                                                    QStringLiteral("/v/a.mp4"), QString());
+            QTRY_VERIFY(!saver->IsPending());
+        };
+        // A folder in the file's place: no save can replace it, root's included.
+        QVERIFY(TestTools::WriteFile(tasks + QStringLiteral("/blocker"), "x"));
+        addAndSave();
+        addAndSave();
+        QCOMPARE(messages.boxes.size(), 1);
+        QCOMPARE(messages.boxes[0].kind, QStringLiteral("warning"));
+        QVERIFY2(messages.boxes[0].text.contains(QDir::toNativeSeparators(tasks)),
+                 qPrintable(messages.boxes[0].text));
+
+        QVERIFY(QDir(tasks).removeRecursively());
+        addAndSave();
+        QVERIFY(TestTools::ReadFile(tasks).contains("http://h/3.m3u8"));
+        QVERIFY(QFile::remove(tasks));
+        QVERIFY(TestTools::WriteFile(tasks + QStringLiteral("/blocker"), "x"));
+        addAndSave();
+        QCOMPARE(messages.boxes.size(), 2);
+        QVERIFY(QDir(tasks).removeRecursively());
+    }
+
 private:
     std::unique_ptr<QTemporaryDir> m_programDir;
     std::unique_ptr<QTemporaryDir> m_pathDir;
