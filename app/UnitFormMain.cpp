@@ -412,6 +412,12 @@ void TfrmMain::ReadStartupSettings() {
         ApplyQueueSettings();
         M3u8()->Scheduler()->SettingsSaved();
     });
+    connect(Settings(), &SettingsPage::SaveFailed, this, [this](const QString &fileName) {
+        m_messages->ShowWarning(
+            this, QString::fromLatin1(kAppTitle),
+            QStringLiteral("无法保存设置文件：\n%1\n新设置在本次运行中有效，下次启动时不会保留。")
+                .arg(QDir::toNativeSeparators(fileName)));
+    });
     m_m3u8Url = values.m3u8Url;
     m_m3u8Out = values.m3u8Out;
     if (auto *url = findChild<QLineEdit *>(QStringLiteral("edtMUrl"))) {

@@ -82,33 +82,35 @@ void ApplySettings(const SettingsValues &v) {
                                    v.proxyUser, v.proxyPwd);
 }
 
-void SaveSettings(IniFile &ini, const SettingsValues &page,
+bool SaveSettings(IniFile &ini, const SettingsValues &page,
                   const std::function<void()> &fillNewSlots) {
+    bool written = true;
     SoundTips = page.soundTips;
-    ini.WriteBool(kOptions, "SoundTips", SoundTips);
+    written = ini.WriteBool(kOptions, "SoundTips", SoundTips) && written;
     BalloonHint = page.balloonHint;
-    ini.WriteBool(kOptions, "BalloonHint", BalloonHint);
+    written = ini.WriteBool(kOptions, "BalloonHint", BalloonHint) && written;
     LimitTasks = LimitTasksFromNumber(int(page.limitTasks));
-    ini.WriteInteger(kOptions, "LimitTasks", int(LimitTasks));
+    written = ini.WriteInteger(kOptions, "LimitTasks", int(LimitTasks)) && written;
     // Taken by the next aria2c run; runs under way keep theirs.
     SegmentConcurrency = SegmentConcurrencyFromNumber(page.segmentJobs);
-    ini.WriteInteger(kOptions, "SegmentJobs", SegmentConcurrency);
+    written = ini.WriteInteger(kOptions, "SegmentJobs", SegmentConcurrency) && written;
     NoM3uPreName = page.noM3uPreName;
-    ini.WriteBool(kOptions, "NoM3uPreName", NoM3uPreName);
+    written = ini.WriteBool(kOptions, "NoM3uPreName", NoM3uPreName) && written;
     VariantPreference = page.variant;
-    ini.WriteString(kOptions, "Variant", VariantChoiceName(VariantPreference));
+    written = ini.WriteString(kOptions, "Variant", VariantChoiceName(VariantPreference)) && written;
     if (fillNewSlots) {
         fillNewSlots();
     }
     ProxyEnabled = page.useProxy;
-    ini.WriteBool(kProxy, "UseProxy", ProxyEnabled);
-    ini.WriteInteger(kProxy, "ProxyType", ProxyTypeFromNumber(page.proxyType));
-    ini.WriteString(kProxy, "ProxyHost", page.proxyHost);
-    ini.WriteString(kProxy, "ProxyPort", page.proxyPort);
-    ini.WriteString(kProxy, "ProxyUser", page.proxyUser);
-    ini.WriteString(kProxy, "ProxyPwd", page.proxyPwd);
+    written = ini.WriteBool(kProxy, "UseProxy", ProxyEnabled) && written;
+    written = ini.WriteInteger(kProxy, "ProxyType", ProxyTypeFromNumber(page.proxyType)) && written;
+    written = ini.WriteString(kProxy, "ProxyHost", page.proxyHost) && written;
+    written = ini.WriteString(kProxy, "ProxyPort", page.proxyPort) && written;
+    written = ini.WriteString(kProxy, "ProxyUser", page.proxyUser) && written;
+    written = ini.WriteString(kProxy, "ProxyPwd", page.proxyPwd) && written;
     ProxyString = BuildProxyString(ProxyTypeText(page.proxyType), page.proxyHost, page.proxyPort,
                                    page.proxyUser, page.proxyPwd);
+    return written;
 }
 
 void WriteExitSettings(IniFile &ini, const QString &version, const QString &m3u8Url,

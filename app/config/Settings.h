@@ -65,8 +65,9 @@ void ApplySettings(const SettingsValues &values);
 
 // The save button: writes and applies the page's values in the order the page promises.
 // `fillNewSlots` runs between the task options and the proxy options, so a raised task limit
-// is used before the proxy changes; it may be empty.
-void SaveSettings(IniFile &ini, const SettingsValues &page,
+// is used before the proxy changes; it may be empty. The values are applied even when a write
+// fails; false then.
+bool SaveSettings(IniFile &ini, const SettingsValues &page,
                   const std::function<void()> &fillNewSlots);
 
 // Written when the window is destroyed: the version that last ran, the two history fields and

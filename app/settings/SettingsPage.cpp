@@ -67,7 +67,8 @@ void SettingsPage::btnSaveConfigClick() {
     if (m_ini == nullptr) {
         return;
     }
-    SaveSettings(*m_ini, PageValues(), m_fillNewSlots);
+    if (!SaveSettings(*m_ini, PageValues(), m_fillNewSlots))
+        emit SaveFailed(m_ini->FileName());
 }
 
 void SettingsPage::chkUseProxyClick() {

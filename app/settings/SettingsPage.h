@@ -33,6 +33,10 @@ public:
     void btnSaveConfigClick();
     void chkUseProxyClick();
 
+signals:
+    // The values were applied, but the settings file did not take them all.
+    void SaveFailed(const QString &fileName);
+
 private:
     void connectSignals();
 

@@ -14,6 +14,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QGroupBox>
 #include <QLabel>
@@ -237,6 +238,23 @@ private slots:
         QCOMPARE(m_messages.boxes.size(), 1);  // only the start's version box: no confirmation
         // The queue takes the new limit at once.
         QCOMPARE(w.M3u8()->Scheduler()->LimitTasks, 3u);
+    }
+
+    void failed_save_applies_the_page_and_says_so() {
+        TfrmMain w(Seams());
+        const int before = int(m_messages.boxes.size());
+        // A folder with a file in it where the settings file was: no write replaces it.
+        QFile::remove(m_iniPath);
+        QVERIFY(QDir().mkpath(m_iniPath + "/blocker"));
+        Find<QComboBox>(w, "cboTasks")->setCurrentIndex(3);
+        Find<QPushButton>(w, "btnSaveConfig")->click();
+        QCOMPARE(LimitTasks, 4u);
+        QCOMPARE(int(m_messages.boxes.size()), before + 1);
+        QCOMPARE(m_messages.boxes.last().kind, QString("warning"));
+        QVERIFY2(m_messages.boxes.last().text.contains(QDir::toNativeSeparators(m_iniPath)),
+                 qPrintable(m_messages.boxes.last().text));
+        QVERIFY(QDir(m_iniPath).removeRecursively());
+        LimitTasks = 1;
     }
 
     void segment_jobs_survive_save_and_start() {
