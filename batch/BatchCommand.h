@@ -68,19 +68,3 @@ QString BatchSummaryText(int succeeded, int failed);
 // A run counts as done only when ffmpeg exited normally with status 0 and left an output of at
 // least one byte.
 bool RunProducedOutput(bool exitedNormally, int exitCode, const QString &output);
-
-// Follows one ffmpeg run: the input's duration from its console ("Duration: 00:01:02.50") and
-// the position from its "-progress" lines ("out_time_us=..."). Either feed may come in pieces.
-class FfmpegProgress {
-public:
-    void FeedConsole(const QByteArray &bytes);
-    void FeedProgress(const QByteArray &bytes);
-    // The file's own percent (0 to 100), or -1 while the duration or position is unknown.
-    int Percent() const;
-
-private:
-    QByteArray m_console;
-    QByteArray m_progress;
-    qint64 m_durationUs = -1;
-    qint64 m_positionUs = -1;
-};

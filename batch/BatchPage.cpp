@@ -7,6 +7,7 @@
 #include "batch/BatchCommand.h"
 #include "batch/DropRouter.h"
 #include "resources/KorviResources.h"
+#include "support/FfmpegProgress.h"
 #include "support/FileUtils.h"
 #include "support/ProcessUtils.h"
 #include "support/gui/FileDialogs.h"

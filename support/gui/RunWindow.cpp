@@ -79,12 +79,6 @@ QString RunWindow::InputOf(const QProcess &process) {
     return QDir(dir).absoluteFilePath(args.at(at + 1));
 }
 
-int RunWindow::Percent(qint64 positionUs, qint64 durationUs) {
-    if (durationUs <= 0 || positionUs < 0)
-        return -1;
-    return int(qMin<qint64>(100, positionUs * 100 / durationUs));
-}
-
 QString RunWindow::ConsoleText() const {
     return m_console->toPlainText();
 }
@@ -128,7 +122,7 @@ void RunWindow::ProbeDuration() {
         const double seconds =
             QString::fromUtf8(m_probe->readAllStandardOutput()).trimmed().toDouble(&ok);
         if (ok && seconds > 0)
-            m_durationUs = qint64(seconds * 1e6);
+            m_progress.SetDurationUs(qint64(seconds * 1e6));
         m_probe->deleteLater();
         m_probe = nullptr;
         UpdateTitle();
@@ -139,31 +133,22 @@ void RunWindow::ProbeDuration() {
 }
 
 void RunWindow::ReadConsole() {
-    QString text = QString::fromLocal8Bit(m_process->readAllStandardError());
+    const QByteArray bytes = m_process->readAllStandardError();
+    // Until ffprobe has answered, the console's own "Duration:" line gives the percent.
+    m_progress.FeedConsole(bytes);
+    QString text = QString::fromLocal8Bit(bytes);
     // ffmpeg redraws its status line with carriage returns; show each state on its own line.
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
     m_console->moveCursor(QTextCursor::End);
     m_console->insertPlainText(text);
     m_console->moveCursor(QTextCursor::End);
+    UpdateTitle();
 }
 
 void RunWindow::ReadProgress() {
-    m_progressBuffer += m_process->readAllStandardOutput();
-    int end;
-    while ((end = m_progressBuffer.indexOf('\n')) >= 0) {
-        const QByteArray line = m_progressBuffer.left(end).trimmed();
-        m_progressBuffer.remove(0, end + 1);
-        // out_time_ms carries microseconds too; out_time_us is the newer, honest name.
-        if (line.startsWith("out_time_us=") || line.startsWith("out_time_ms=")) {
-            bool ok = false;
-            const qint64 us = line.mid(line.indexOf('=') + 1).toLongLong(&ok);
-            if (ok && us >= 0 && us != m_positionUs) {
-                m_positionUs = us;
-                UpdateTitle();
-            }
-        }
-    }
+    m_progress.FeedProgress(m_process->readAllStandardOutput());
+    UpdateTitle();
 }
 
 void RunWindow::Finished(int exitCode, int exitStatus) {
@@ -182,9 +167,10 @@ void RunWindow::Finished(int exitCode, int exitStatus) {
 }
 
 void RunWindow::UpdateTitle() {
-    if (m_failed)
+    const int percent = m_progress.Percent();
+    if (m_failed || (percent == m_percent && !windowTitle().isEmpty()))
         return;
-    const int percent = Percent(m_positionUs, m_durationUs);
+    m_percent = percent;
     setWindowTitle(percent < 0 ? m_outputName
                                : QStringLiteral("%1 - %2%").arg(m_outputName).arg(percent));
 }

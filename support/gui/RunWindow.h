@@ -4,6 +4,8 @@
 // output file and, for ffmpeg, the progress in percent; it closes when the run succeeds and stays
 // open after a failure with the exit status, so the user can read why.
 
+#include "support/FfmpegProgress.h"
+
 #include <QWidget>
 
 class QPlainTextEdit;
@@ -24,9 +26,6 @@ public:
     static QString OutputOf(const QProcess &process);
     // ffmpeg's first input ("-i x"), resolved against the working directory; empty if none.
     static QString InputOf(const QProcess &process);
-    // The percent done from ffmpeg's position and the input's duration; -1 when unknown.
-    static int Percent(qint64 positionUs, qint64 durationUs);
-
     QString ConsoleText() const;
     bool Failed() const { return m_failed; }
 
@@ -45,9 +44,8 @@ private:
     QProcess *m_probe = nullptr;
     QPlainTextEdit *m_console;
     QString m_outputName;
-    QByteArray m_progressBuffer;
-    qint64 m_durationUs = -1;
-    qint64 m_positionUs = 0;
+    FfmpegProgress m_progress;
+    int m_percent = -1;
     bool m_failed = false;
 };
 

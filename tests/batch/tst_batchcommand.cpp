@@ -1,6 +1,7 @@
 // The batch page's rules from tables: numbering, sorting, presets, percents, the exact ffmpeg
 // parameter lines, the concat list text, the file's own percent and the judgement of a run.
 #include "batch/BatchCommand.h"
+#include "support/FfmpegProgress.h"
 
 #include <QStandardItemModel>
 #include <QTemporaryDir>

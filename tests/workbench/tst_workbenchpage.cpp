@@ -69,6 +69,7 @@ private slots:
     void runs_produce_media_in_a_run_window_that_closes_data();
     void runs_produce_media_in_a_run_window_that_closes();
     void failing_run_keeps_its_window_with_the_exit_status();
+    void run_window_title_shows_the_percent_data();
     void run_window_title_shows_the_percent();
     void clicks_on_the_input_alternate_between_clear_and_paste();
     void drops_fill_the_input_data();
@@ -252,19 +253,29 @@ void TestWorkbenchPage::failing_run_keeps_its_window_with_the_exit_status() {
     QTRY_VERIFY(!window);
 }
 
+void TestWorkbenchPage::run_window_title_shows_the_percent_data() {
+    QTest::addColumn<bool>("probe");
+    QTest::newRow("ffprobe beside ffmpeg") << true;
+    QTest::newRow("ffmpeg's own console") << false;
+}
+
 void TestWorkbenchPage::run_window_title_shows_the_percent() {
     // A stand-in ffmpeg that reports half of a ten-second input done, then waits to be released;
-    // its ffprobe beside it gives the duration.
+    // the duration comes from its ffprobe beside it, or else from its console.
+    QFETCH(bool, probe);
     QTemporaryDir tools;
     const auto writeTool = [&](const char *name, const QByteArray &script) {
         const QString path = tools.filePath(QString::fromLatin1(name));
         QVERIFY(TestTools::WriteFile(path, script));
         QFile(path).setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     };
-    writeTool("ffmpeg",
-              "#!/bin/sh\necho out_time_us=5000000\necho progress=continue\n"
-              "while [ ! -e release ]; do sleep 0.05; done\nexit 0\n");
-    writeTool("ffprobe", "#!/bin/sh\necho 10.000000\n");
+    // With ffprobe there, its answer counts over the console's (which says twenty seconds).
+    writeTool("ffmpeg", "#!/bin/sh\necho '  Duration: 00:00:" + QByteArray(probe ? "20" : "10") +
+                            ".00, start: 0.000000' >&2\n"
+                            "echo out_time_us=5000000\necho progress=continue\n"
+                            "while [ ! -e release ]; do sleep 0.05; done\nexit 0\n");
+    if (probe)
+        writeTool("ffprobe", "#!/bin/sh\necho 10.000000\n");
     auto *process = new QProcess;
     process->setProgram(tools.filePath(QStringLiteral("ffmpeg")));
     process->setArguments({"-i", "in.mkv", "-c", "copy", "/somewhere/out.mp4"});
