@@ -293,10 +293,8 @@ void TM3u8::SaveRecord() {
         return;
     QByteArray text = kRecordHeader + '\n';
     for (const SegmentRec &segment : Segments) {
-        const qint64 size =
-            segment.Done ? FileSizeByName(WorkDir + QLatin1Char('/') + segment.LocalName) : 0;
-        text += (segment.Done ? "1 " : "0 ") + QByteArray::number(size) + ' ' +
-                segment.LocalName.toUtf8() + ' ' + segment.Url.toUtf8() + '\n';
+        text += (segment.Done ? "1 " : "0 ") + QByteArray::number(segment.Done ? segment.Size : 0) +
+                ' ' + segment.LocalName.toUtf8() + ' ' + segment.Url.toUtf8() + '\n';
     }
     out.write(text);
     out.commit();
@@ -324,6 +322,7 @@ void TM3u8::ResumeFromRecord() {
         segment.Done = same && m_record[i].Done && m_record[i].Size >= 1 &&
                        FileSizeByName(file) == m_record[i].Size &&
                        !QFileInfo::exists(file + QLatin1String(".aria2"));
+        segment.Size = segment.Done ? m_record[i].Size : 0;
         if (segment.Done) {
             ++done;
         } else if (same) {
@@ -776,6 +775,7 @@ bool TM3u8::SegmentIsDone(size_t index, const QSet<QString> &unfinished) {
     // A file that changed since the poll checked it (a body that went on arriving) is read again.
     if (seen.size != info.size() || seen.modifiedMs != info.lastModified().toMSecsSinceEpoch())
         NoteContent(seen, file);
+    Segments[index].Size = seen.size;
     return seen.whole;
 }
 
@@ -885,6 +885,7 @@ bool TM3u8::DownloadSegmentsDirect() {
             return false;
         }
         segment.Done = true;
+        segment.Size = FileSizeByName(WorkDir + QLatin1Char('/') + segment.LocalName);
         ++FinishedCount;
         m_presentCount = FinishedCount;
         Percent = float(FinishedCount) * 100.0f / float(Segments.size());

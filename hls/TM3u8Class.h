@@ -21,6 +21,7 @@ struct SegmentRec {
     QString Url;        // absolute address
     QString LocalName;  // file name inside WorkDir
     bool Done = false;  // the file is complete
+    qint64 Size = 0;    // its size once complete, as the folder's record keeps it
 };
 
 class TM3u8 {
