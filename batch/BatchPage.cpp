@@ -287,10 +287,18 @@ void BatchPage::btnBJoinClick() {
     if (out.isEmpty())
         return;
     out = QFileInfo(out).absoluteFilePath();
+    const QStringList inputs = BatchRowPaths(m_model);
+    // The old output is deleted before the join, and ffmpeg would write over what it reads.
+    const QString outFile = QFileInfo(out).canonicalFilePath();
+    for (const QString &input : inputs) {
+        if (!outFile.isEmpty() && QFileInfo(input).canonicalFilePath() == outFile) {
+            ShowMessage(QStringLiteral("输出文件不能是列表中要合并的文件:\n") + out);
+            return;
+        }
+    }
     if (QFileInfo::exists(out))
         QFile::remove(out);
 
-    const QStringList inputs = BatchRowPaths(m_model);
     const QString tempDir = m_appTempDir.isEmpty() ? GetTempDir() : m_appTempDir;
     const QString listFile = tempDir + QLatin1Char('/') + GenRandomStr(8) + QStringLiteral(".txt");
     QSaveFile list(listFile);

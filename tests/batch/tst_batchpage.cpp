@@ -104,6 +104,8 @@ private slots:
     void join_of_three_clips_gives_their_sum_and_empties_the_list();
     void join_reads_a_path_with_an_apostrophe();
     void failed_join_keeps_the_list_and_removes_its_partial_output();
+    void join_into_one_of_its_inputs_is_refused_data();
+    void join_into_one_of_its_inputs_is_refused();
     void batch_counts_real_successes_and_leaves_a_stale_output_uncounted();
     void stop_during_the_second_of_five_then_a_new_batch();
     void empty_parameters_are_refused();
@@ -334,6 +336,32 @@ void TestBatchPage::failed_join_keeps_the_list_and_removes_its_partial_output() 
     QCOMPARE(m_messages.boxes.first().text,
              QStringLiteral("所有转码任务完成\n成功 0 个\n失败 1 个"));
     QVERIFY(!QFile::exists(Path("clip.mp4")));
+}
+
+void TestBatchPage::join_into_one_of_its_inputs_is_refused_data() {
+    QTest::addColumn<QString>("output");
+    QTest::newRow("the input's own path") << "two.mp4";
+    QTest::newRow("a link to the input") << "alias.mp4";
+}
+
+// The join deletes an older output first: were it an input, that input would be gone.
+void TestBatchPage::join_into_one_of_its_inputs_is_refused() {
+    QFETCH(QString, output);
+    Control<QLineEdit>("edtBCodec")->setText(QStringLiteral("-c copy"));
+    SetRows({Path("one.mp4"), Path("two.mp4")});
+    const QStringList before = Rows();
+    const QByteArray two = TestTools::ReadFile(Path("two.mp4"));
+    QFile::remove(Path("alias.mp4"));
+    QVERIFY(QFile::link(Path("two.mp4"), Path("alias.mp4")));
+    m_dialogs.saveAnswer = Path(output);
+    QTest::mouseClick(Control<QPushButton>("btnBJoin"), Qt::LeftButton);
+    QCOMPARE(m_messages.boxes.size(), 1);
+    QCOMPARE(m_messages.boxes.first().text,
+             QStringLiteral("输出文件不能是列表中要合并的文件:\n") + Path(output));
+    QCOMPARE(TestTools::ReadFile(Path("two.mp4")), two);
+    QCOMPARE(Rows(), before);
+    QVERIFY(m_sink.sounds.isEmpty());
+    QFile::remove(Path("alias.mp4"));
 }
 
 void TestBatchPage::batch_counts_real_successes_and_leaves_a_stale_output_uncounted() {
