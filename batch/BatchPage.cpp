@@ -289,9 +289,8 @@ void BatchPage::btnBJoinClick() {
     out = QFileInfo(out).absoluteFilePath();
     const QStringList inputs = BatchRowPaths(m_model);
     // The old output is deleted before the join, and ffmpeg would write over what it reads.
-    const QString outFile = QFileInfo(out).canonicalFilePath();
     for (const QString &input : inputs) {
-        if (!outFile.isEmpty() && QFileInfo(input).canonicalFilePath() == outFile) {
+        if (SameFile(input, out)) {
             ShowMessage(QStringLiteral("输出文件不能是列表中要合并的文件:\n") + out);
             return;
         }

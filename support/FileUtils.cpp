@@ -8,6 +8,9 @@
 #include <QStorageInfo>
 #include <QSysInfo>
 
+#include <filesystem>
+#include <system_error>
+
 namespace {
 
 QString WithoutTrailingSeparator(QString path) {
@@ -170,6 +173,17 @@ bool DeleteToRecycleBin(const QString &path, bool removeIfRefused) {
     if (removeIfRefused && Exists(QFileInfo(info.absoluteFilePath())))
         return RemoveOutright(info);
     return false;
+}
+
+bool SameFile(const QString &a, const QString &b) {
+    if (QDir::cleanPath(QFileInfo(a).absoluteFilePath()) ==
+        QDir::cleanPath(QFileInfo(b).absoluteFilePath()))
+        return true;
+    std::error_code error;
+    return std::filesystem::equivalent(std::filesystem::path(QFile::encodeName(a).toStdString()),
+                                       std::filesystem::path(QFile::encodeName(b).toStdString()),
+                                       error) &&
+           !error;
 }
 
 bool IsWin64() {

@@ -21,6 +21,10 @@ qint64 FileSizeByName(const QString &fileName);
 // trash refuses is removed outright when `removeIfRefused` is set. True on success.
 bool DeleteToRecycleBin(const QString &path, bool removeIfRefused = false);
 
+// True when both names reach one file, however they are written (relative, "./", a link, a hard
+// link).
+bool SameFile(const QString &a, const QString &b);
+
 // True on a 64-bit system.
 bool IsWin64();
 

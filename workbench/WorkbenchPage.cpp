@@ -17,8 +17,6 @@
 #include <QKeyEvent>
 #include <QMenu>
 
-#include <filesystem>
-
 namespace {
 
 // Blanks and control characters go at both ends, as the user may paste them with a name.
@@ -30,19 +28,6 @@ QString TrimName(const QString &text) {
     while (end > begin && text.at(end - 1).unicode() <= 0x20)
         --end;
     return text.mid(begin, end - begin);
-}
-
-// True when both names reach one file, however they are written (relative, "./", a link, a hard
-// link).
-bool SameFile(const QString &a, const QString &b) {
-    if (QDir::cleanPath(QFileInfo(a).absoluteFilePath()) ==
-        QDir::cleanPath(QFileInfo(b).absoluteFilePath()))
-        return true;
-    std::error_code error;
-    return std::filesystem::equivalent(std::filesystem::path(QFile::encodeName(a).toStdString()),
-                                       std::filesystem::path(QFile::encodeName(b).toStdString()),
-                                       error) &&
-           !error;
 }
 
 }  // namespace
