@@ -93,6 +93,15 @@ struct OutputBefore {
     }
 };
 
+// True when the output of a row is the file of a row of the same batch (one already done, the
+// one running, or one still to come).
+bool OverwritesAnInput(const QString &output, const QStringList &inputs) {
+    if (!QFileInfo::exists(output))
+        return false;
+    return std::any_of(inputs.begin(), inputs.end(),
+                       [&output](const QString &input) { return SameFile(input, output); });
+}
+
 }  // namespace
 
 BatchPage::BatchPage(QWidget *parent)
@@ -365,6 +374,7 @@ void BatchPage::btnBRecodecClick() {
     StopBatch = false;
     SetRecodecLook(true);
     QPointer<BatchPage> alive(this);
+    QStringList consumed;
 
     while (true) {
         if (StopBatch) {
@@ -383,36 +393,44 @@ void BatchPage::btnBRecodecClick() {
         const QString overall = QString::number(before) + QLatin1Char('%');
         SetStatus(2, overall);
         m_model->removeRows(0, 1);
-
-        // The file's own percent, from ffmpeg's machine-readable progress.
-        FfmpegProgress progress;
-        ProcessRunOptions options;
-        options.leadingArguments = {QStringLiteral("-progress"), QStringLiteral("pipe:1"),
-                                    QStringLiteral("-nostats")};
-        options.onStandardError = [&progress](const QByteArray &bytes) {
-            progress.FeedConsole(bytes);
-        };
-        options.onStandardOutput = [this, alive, &progress, overall](const QByteArray &bytes) {
-            progress.FeedProgress(bytes);
-            if (alive && progress.Percent() >= 0)
-                SetStatus(2,
-                          QStringLiteral("%1 (当前文件 %2%)").arg(overall).arg(progress.Percent()));
-        };
-        const OutputBefore stale = OutputBefore::Of(output);
-        const ProcessRun run =
-            RunProcessWithStatus(m_ffmpegPath, BuildBatchParamLine(input, params, output),
-                                 QFileInfo(input).absolutePath(), options);
-        const bool converted = RunProducedOutput(run.exitedNormally, run.exitCode, output);
-        if (!converted && !stale.Unchanged(output))
-            QFile::remove(output);
-        if (!alive || !run.ended)
-            return;
+        consumed << input;
+        // a.mkv would become a.mp4 over the a.mp4 of the same list: that file stays, and the row
+        // counts as failed.
+        const bool clash = OverwritesAnInput(output, consumed + BatchRowPaths(m_model));
+        bool converted = false;
+        if (!clash) {
+            // The file's own percent, from ffmpeg's machine-readable progress.
+            FfmpegProgress progress;
+            ProcessRunOptions options;
+            options.leadingArguments = {QStringLiteral("-progress"), QStringLiteral("pipe:1"),
+                                        QStringLiteral("-nostats")};
+            options.onStandardError = [&progress](const QByteArray &bytes) {
+                progress.FeedConsole(bytes);
+            };
+            options.onStandardOutput = [this, alive, &progress, overall](const QByteArray &bytes) {
+                progress.FeedProgress(bytes);
+                if (alive && progress.Percent() >= 0)
+                    SetStatus(
+                        2,
+                        QStringLiteral("%1 (当前文件 %2%)").arg(overall).arg(progress.Percent()));
+            };
+            const OutputBefore stale = OutputBefore::Of(output);
+            const ProcessRun run =
+                RunProcessWithStatus(m_ffmpegPath, BuildBatchParamLine(input, params, output),
+                                     QFileInfo(input).absolutePath(), options);
+            converted = RunProducedOutput(run.exitedNormally, run.exitCode, output);
+            if (!converted && !stale.Unchanged(output))
+                QFile::remove(output);
+            if (!alive || !run.ended)
+                return;
+        }
         if (converted)
             ++succeeded;
         else
             ++failed;
         ShowProgress(BatchPercentAfter(succeeded + failed, m_model->rowCount()));
-        NoticeTranscodeFileDone(output);
+        if (!clash)
+            NoticeTranscodeFileDone(output);
         if (m_model->rowCount() > 0)
             continue;
 

@@ -108,6 +108,7 @@ private slots:
     void join_into_one_of_its_inputs_is_refused();
     void batch_counts_real_successes_and_leaves_a_stale_output_uncounted();
     void stop_during_the_second_of_five_then_a_new_batch();
+    void batch_output_never_replaces_a_file_of_its_list();
     void empty_parameters_are_refused();
 
 private:
@@ -431,6 +432,20 @@ void TestBatchPage::stop_during_the_second_of_five_then_a_new_batch() {
     QCOMPARE(m_messages.boxes.first().text,
              QStringLiteral("所有转码任务完成\n成功 3 个\n失败 0 个"));
     QVERIFY(Rows().isEmpty());
+}
+
+void TestBatchPage::batch_output_never_replaces_a_file_of_its_list() {
+    // pair.ts would become pair.mp4, the list's next file.
+    QVERIFY(QFile::copy(Path("clip.ts"), Path("pair.ts")));
+    QVERIFY(QFile::copy(Path("one.mp4"), Path("pair.mp4")));
+    const QByteArray original = TestTools::ReadFile(Path("pair.mp4"));
+    SetRows({Path("pair.ts"), Path("pair.mp4")});
+    QTest::mouseClick(Control<QPushButton>("btnBRecodec"), Qt::LeftButton);
+    QCOMPARE(m_messages.boxes.size(), 1);
+    QCOMPARE(m_messages.boxes.first().text,
+             QStringLiteral("所有转码任务完成\n成功 1 个\n失败 1 个"));
+    QCOMPARE(TestTools::ReadFile(Path("pair.mp4")), original);
+    QVERIFY(MediaProbe::HasVideo(Path("pair-new.mp4")));
 }
 
 void TestBatchPage::empty_parameters_are_refused() {
