@@ -16,7 +16,6 @@
 #include <QFileInfo>
 #include <QLockFile>
 #include <QProcess>
-#include <QSaveFile>
 #include <QStringList>
 #include <QTimer>
 
@@ -42,9 +41,6 @@ const QString kAria2StartFailed = QStringLiteral("Aria2启动失败");
 const QString kFFmpegMissing = QStringLiteral("ffmpeg程序缺失");
 const QString kFFmpegStartFailed = QStringLiteral("ffmpeg启动失败");
 const QString kMergeFailed = QStringLiteral("合并失败");
-// First line of a work folder's record; each further line is "<1|0> <size> <local name>
-// <address>", the size being that of a complete segment's file.
-const QByteArray kRecordHeader = QByteArrayLiteral("#KORVI-RESUME 1");
 
 void LetEventsRun() {
     if (QCoreApplication::instance())
@@ -221,7 +217,7 @@ void TM3u8::Start() {
         return;
     }
     TakeLock();
-    LoadRecord();
+    m_record = LoadSegmentRecord(RecordFile);
     if (!AnalyseM3u8(Url, Headers))
         return;
     ResumeFromRecord();
@@ -263,46 +259,18 @@ void TM3u8::TakeLock() {
         m_lock.reset();
 }
 
-void TM3u8::LoadRecord() {
-    m_record.clear();
-    QFile in(RecordFile);
-    if (!in.open(QIODevice::ReadOnly) || in.readLine().trimmed() != kRecordHeader)
-        return;
-    while (!in.atEnd()) {
-        const QString line = QString::fromUtf8(in.readLine()).trimmed();
-        const QStringList fields = line.split(QLatin1Char(' '));
-        bool sized = false;
-        RecordEntry entry;
-        if (fields.size() >= 4)
-            entry.Size = fields.at(1).toLongLong(&sized);
-        if (!sized) {
-            m_record.clear();
-            return;
-        }
-        entry.Done = fields.at(0) == QLatin1String("1");
-        entry.LocalName = fields.at(2);
-        // An address may hold blanks; it is the rest of the line.
-        entry.Url = line.section(QLatin1Char(' '), 3);
-        m_record.push_back(entry);
-    }
-}
-
 void TM3u8::SaveRecord() {
-    QSaveFile out(RecordFile);
-    if (!out.open(QIODevice::WriteOnly))
-        return;
-    QByteArray text = kRecordHeader + '\n';
-    for (const SegmentRec &segment : Segments) {
-        text += (segment.Done ? "1 " : "0 ") + QByteArray::number(segment.Done ? segment.Size : 0) +
-                ' ' + segment.LocalName.toUtf8() + ' ' + segment.Url.toUtf8() + '\n';
-    }
-    out.write(text);
-    out.commit();
+    SegmentRecord record;
+    record.reserve(Segments.size());
+    for (const SegmentRec &segment : Segments)
+        record.push_back(
+            {segment.Done, segment.Done ? segment.Size : 0, segment.LocalName, segment.Url});
+    SaveSegmentRecord(RecordFile, record);
 }
 
 bool TM3u8::IsKnownSegment(const QString &url) const {
     return std::any_of(m_record.begin(), m_record.end(),
-                       [&url](const RecordEntry &entry) { return entry.Url == url; });
+                       [&url](const SegmentRecordEntry &entry) { return entry.Url == url; });
 }
 
 // Keeps the segments the record calls complete when the analysis gave the same segments under

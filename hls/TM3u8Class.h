@@ -2,6 +2,7 @@
 // One download slot (unit TM3u8Class): analyses an HLS playlist, has its segments fetched by
 // aria2c (or one by one without it) into a work folder and merges them with ffmpeg.
 
+#include "hls/SegmentRecord.h"
 #include "support/MyTimer.h"
 
 #include <QObject>
@@ -126,7 +127,6 @@ private:
     void ReleaseAria2Process();
     void EndRun();
     void TakeLock();
-    void LoadRecord();
     void SaveRecord();
     void ResumeFromRecord();
     void ClearFolderForFreshStart();
@@ -178,13 +178,7 @@ private:
     int m_idleRuns = 0;
     bool m_endingAria2 = false;
     // The folder's record as Start found it, until the analysis has been compared with it.
-    struct RecordEntry {
-        bool Done = false;
-        qint64 Size = 0;
-        QString LocalName;
-        QString Url;
-    };
-    std::vector<RecordEntry> m_record;
+    SegmentRecord m_record;
     // Held while the task runs, so that no clean-up of kept folders takes this one.
     std::unique_ptr<QLockFile> m_lock;
     // Receiver of the aria2c process's signals; goes away with the task.

@@ -1,6 +1,7 @@
 // Rules of the URL and playlist helpers, and the exact parameter lines handed to the tools.
 
 #include "hls/M3u8Helpers.h"
+#include "hls/SegmentRecord.h"
 
 #include <QFile>
 #include <QProcess>
@@ -11,6 +12,9 @@ class TestM3u8Helpers : public QObject {
     Q_OBJECT
 
 private slots:
+    void segment_record_round_trip_and_malformed_files_data();
+    void segment_record_round_trip_and_malformed_files();
+
     void cleanup() {
         ProxyEnabled = false;
         ProxyString.clear();
@@ -632,6 +636,46 @@ void TestM3u8Helpers::session_lists_the_unfinished_names() {
     f.close();
     QCOMPARE(UnfinishedInSession(f.fileName()), QStringList({"02.ts", "05.ts"}));
     QCOMPARE(UnfinishedInSession(dir.filePath("none.session")), QStringList());
+}
+
+void TestM3u8Helpers::segment_record_round_trip_and_malformed_files_data() {
+    QTest::addColumn<QByteArray>("text");  // empty: the file the save wrote
+    QTest::addColumn<int>("entries");
+    QTest::newRow("as saved") << QByteArray() << 2;
+    QTest::newRow("no header") << QByteArray("1 5 01.ts http://h/a.ts\n") << 0;
+    QTest::newRow("another header")
+        << QByteArray("#KORVI-RESUME 2\n1 5 01.ts http://h/a.ts\n") << 0;
+    QTest::newRow("flag not 0 or 1") << QByteArray("#KORVI-RESUME 1\n2 5 01.ts http://h/a\n") << 0;
+    QTest::newRow("size not a number")
+        << QByteArray("#KORVI-RESUME 1\n1 x 01.ts http://h/a\n") << 0;
+    QTest::newRow("negative size") << QByteArray("#KORVI-RESUME 1\n1 -5 01.ts http://h/a\n") << 0;
+    QTest::newRow("a field missing") << QByteArray("#KORVI-RESUME 1\n1 5 http://h/a.ts\n") << 0;
+    QTest::newRow("header only") << QByteArray("#KORVI-RESUME 1\n") << 0;
+}
+
+// A record that is not plainly one makes the folder start over, never a wrong resume.
+void TestM3u8Helpers::segment_record_round_trip_and_malformed_files() {
+    QFETCH(QByteArray, text);
+    QFETCH(int, entries);
+    QTemporaryDir dir;
+    const QString file = dir.filePath("W.resume");
+    const SegmentRecord saved = {{true, 1316, "01.ts", "http://h/a b.ts?x=1 2"},
+                                 {false, 0, "a02.ts", "http://h/c.ts"}};
+    if (text.isEmpty()) {
+        QVERIFY(SaveSegmentRecord(file, saved));
+    } else {
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(text);
+    }
+    const SegmentRecord loaded = LoadSegmentRecord(file);
+    QCOMPARE(int(loaded.size()), entries);
+    for (size_t i = 0; i < loaded.size(); ++i) {
+        QCOMPARE(loaded[i].Done, saved[i].Done);
+        QCOMPARE(loaded[i].Size, saved[i].Size);
+        QCOMPARE(loaded[i].LocalName, saved[i].LocalName);
+        QCOMPARE(loaded[i].Url, saved[i].Url);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestM3u8Helpers)
