@@ -1,5 +1,6 @@
 // The main window frame: its pages, the M3U8 menu, the caption, the status bar with the progress
 // bar in its last panel, the layout rules of the pages and the window's own fields.
+#include "QuietSeams.h"
 #include "RecordingMessages.h"
 #include "app/FieldLabels.h"
 #include "app/PanelStatusBar.h"
@@ -35,14 +36,6 @@ namespace {
 QStringList g_openedPaths;
 void RecordOpen(const QString &path) {
     g_openedPaths.append(path);
-}
-
-MainWindowSeams QuietSeams(RecordingMessages &messages) {
-    MainWindowSeams seams;
-    seams.iniPath = FreshIniPath();
-    seams.messages = &messages;
-    seams.isWin64 = [] { return true; };
-    return seams;
 }
 
 void Settle() {

@@ -1,5 +1,6 @@
 // One copy per user: a later start of the real program hands over to the running copy (this test
 // process) and exits; a socket left by a killed copy does not stop the next start.
+#include "QuietSeams.h"
 #include "RecordingMessages.h"
 #include "app/OneApp.h"
 #include "app/UnitFormMain.h"
@@ -111,11 +112,7 @@ private slots:
 
     void later_start_brings_the_first_window_back_and_exits() {
         RecordingMessages messages;
-        MainWindowSeams seams;
-        seams.iniPath = FreshIniPath();
-        seams.messages = &messages;
-        seams.isWin64 = [] { return true; };
-        TfrmMain w(seams);
+        TfrmMain w(QuietSeams(messages));
         QSignalSpy activated(&w, &TfrmMain::InstanceActivated);
         SetActivateInstanceHandler([&w] { w.WMActivateInstance(); });
         w.show();
@@ -141,11 +138,7 @@ private slots:
 
     void later_start_with_a_playlist_opens_it_in_the_first_window() {
         RecordingMessages messages;
-        MainWindowSeams seams;
-        seams.iniPath = FreshIniPath();
-        seams.messages = &messages;
-        seams.isWin64 = [] { return true; };
-        TfrmMain w(seams);
+        TfrmMain w(QuietSeams(messages));
         SetActivateInstanceHandler([&w] { w.WMActivateInstance(); });
         SetOpenFilesHandler([&w](const QStringList &files) { w.OpenFiles(files); });
         w.show();

@@ -1,5 +1,6 @@
 // The start-up checks: missing external tools and a 32-bit system each give their one box, and
 // the window starts in every case.
+#include "QuietSeams.h"
 #include "RecordingMessages.h"
 #include "TestTools.h"
 #include "app/UnitFormMain.h"
@@ -85,11 +86,7 @@ private slots:
         ExternalTools::Instance().SetSearchPath({m_pathDir->path()});
 
         RecordingMessages messages;
-        MainWindowSeams seams;
-        seams.iniPath = FreshIniPath();
-        seams.messages = &messages;
-        seams.isWin64 = [] { return true; };
-        TfrmMain w(seams);
+        TfrmMain w(QuietSeams(messages));
 
         if (text.isEmpty()) {
             QCOMPARE(messages.boxes.size(), 0);
@@ -113,22 +110,14 @@ private slots:
         plain.close();
         QVERIFY(MakeFakeTool(m_programDir->path(), QStringLiteral("aria2c")));
         RecordingMessages messages;
-        MainWindowSeams seams;
-        seams.iniPath = FreshIniPath();
-        seams.messages = &messages;
-        seams.isWin64 = [] { return true; };
-        TfrmMain w(seams);
+        TfrmMain w(QuietSeams(messages));
         QCOMPARE(messages.boxes.size(), 1);
         QCOMPARE(messages.boxes[0].text, QStringLiteral("请不要删除ffmpeg.exe"));
     }
 
     void the_check_runs_again_on_request() {
         RecordingMessages messages;
-        MainWindowSeams seams;
-        seams.iniPath = FreshIniPath();
-        seams.messages = &messages;
-        seams.isWin64 = [] { return true; };
-        TfrmMain w(seams);
+        TfrmMain w(QuietSeams(messages));
         QCOMPARE(messages.boxes.size(), 1);
         QVERIFY(MakeFakeTool(m_programDir->path(), QStringLiteral("ffmpeg")));
         QVERIFY(MakeFakeTool(m_programDir->path(), QStringLiteral("aria2c")));
