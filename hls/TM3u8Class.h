@@ -23,6 +23,13 @@ struct SegmentRec {
     QString LocalName;  // file name inside WorkDir
     bool Done = false;  // the file is complete
     qint64 Size = 0;    // its size once complete, as the folder's record keeps it
+    // What the done rule can check the content against. Key: the index into KeyUrls of the
+    // AES-128 key the whole file is encrypted with (-1: clear, another method, or a file of
+    // byte ranges), Iv its 16-byte IV (explicit, or the media sequence number). MinSize: the
+    // bytes the file must hold at least (the end of the last byte range taken from it).
+    int Key = -1;
+    QByteArray Iv;
+    qint64 MinSize = 0;
 };
 
 class TM3u8 {

@@ -1,6 +1,7 @@
 // Rules of the URL and playlist helpers, and the exact parameter lines handed to the tools.
 
 #include "hls/M3u8Helpers.h"
+#include "hls/SegmentContent.h"
 #include "hls/SegmentRecord.h"
 
 #include <QFile>
