@@ -405,6 +405,13 @@ bool DownloadFile(const QString &url, const QString &file) {
     return FetchWithRetries(url, file, 0);
 }
 
+bool DownloadFile(const QString &url, const QString &file, const FetchRequest &request) {
+    const bool fetched = FetchWithRetries(url, file, 0);
+    if (fetched && request.finalUrl)
+        *request.finalUrl = url;
+    return fetched;
+}
+
 bool DownloadFileHead(const QString &url, const QString &file, qint64 bytes) {
     return FetchWithRetries(url, file, qMax<qint64>(bytes, 1));
 }

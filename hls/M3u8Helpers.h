@@ -95,6 +95,17 @@ QString QuoteField(const QString &value);
 // Fetches one URL into one file with libcurl; DownloadRetries attempts, then, for https, the
 // same over http. A failed fetch leaves an existing file as it was.
 bool DownloadFile(const QString &url, const QString &file);
+// What one fetch of a playlist, a key or a probe may take, and what it reports back.
+struct FetchRequest {
+    QString headers;               // the task's header block, sent with every request
+    qint64 maxBytes = 0;           // an answer longer than this fails; 0: no cap
+    const bool *cancel = nullptr;  // the fetch ends, failed, as soon as *cancel is true
+    QString *finalUrl = nullptr;   // receives the address the answer came from, redirects followed
+};
+// Caps of the fetches that are not segments.
+inline constexpr qint64 PlaylistMaxBytes = 16 * 1024 * 1024;
+inline constexpr qint64 KeyMaxBytes = 4096;
+bool DownloadFile(const QString &url, const QString &file, const FetchRequest &request);
 // Like DownloadFile, but only the first `bytes` bytes (a range request, and the transfer is
 // cut there should the server send more); a shorter file is fetched whole.
 bool DownloadFileHead(const QString &url, const QString &file, qint64 bytes);
