@@ -10,6 +10,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStringList>
+#include <QUrl>
 
 #include <memory>
 
@@ -119,14 +120,16 @@ QString ReplaceKeyUri(const QString &line, const QString &uri) {
 }
 
 QString ResolveUrl(const QString &line, const QString &playlistUrl) {
-    if (line.startsWith(QLatin1String("//"))) {
-        const int scheme = playlistUrl.indexOf(QLatin1String("://"));
-        return scheme > 0 ? playlistUrl.left(scheme + 1) + line : line;
-    }
-    if (IsUrl(line))
+    // An address with a scheme of its own stays as written; a scheme that may not be fetched
+    // is refused where it would be fetched.
+    static const QRegularExpression scheme(QStringLiteral("^[A-Za-z][A-Za-z0-9+.-]*://"));
+    if (scheme.match(line).hasMatch())
         return line;
-    return line.startsWith(QLatin1Char('/')) ? GetUrlRoot(playlistUrl) + line
-                                             : GetUrlDir(playlistUrl) + line;
+    const QUrl base(playlistUrl);
+    if (!base.isValid() || base.isRelative())
+        return line;
+    // Dot segments go as browsers and ffmpeg remove them; a fragment is never sent.
+    return base.resolved(QUrl(line)).adjusted(QUrl::RemoveFragment).toString(QUrl::FullyEncoded);
 }
 
 QString VariantChoiceName(VariantChoice choice) {
@@ -156,195 +159,12 @@ VariantChoice VariantChoiceFromName(const QString &name, bool *known) {
     return VariantChoice::First;
 }
 
-namespace {
-
-bool IsStreamInfLine(const QString &tag) {
-    return tag.left(18).toUpper() == QLatin1String("#EXT-X-STREAM-INF:");
-}
-
-// A master entry's address is the next line after its tag that is neither blank nor a tag;
-// lines.size() when there is none.
-int EntryAddressLine(const QStringList &lines, int tagLine) {
-    int next = tagLine + 1;
-    while (next < lines.size() &&
-           (lines.at(next).trimmed().isEmpty() || lines.at(next).trimmed().startsWith('#')))
-        ++next;
-    return next;
-}
-
-// The value of the attribute `name` (any letter case) in a tag's attribute list, quotes
-// removed, into *value; false when the tag does not carry it. Commas inside quotes belong to
-// the value (CODECS="avc1,mp4a"); an unterminated quoted value counts as empty.
-bool TagAttribute(const QString &tag, const QString &name, QString *value) {
-    const int size = int(tag.size());
-    int pos = int(tag.indexOf(QLatin1Char(':')));
-    if (pos < 0)
-        return false;
-    ++pos;
-    while (pos < size) {
-        const int equals = int(tag.indexOf(QLatin1Char('='), pos));
-        const int comma = int(tag.indexOf(QLatin1Char(','), pos));
-        if (equals < 0)
-            return false;
-        if (comma >= 0 && comma < equals) {
-            pos = comma + 1;  // a bare word, no value
-            continue;
-        }
-        const QString key = tag.mid(pos, equals - pos).trimmed();
-        int start = equals + 1;
-        while (start < size && tag.at(start).isSpace())
-            ++start;
-        QString found;
-        int end;
-        if (start < size && tag.at(start) == QLatin1Char('"')) {
-            const int close = int(tag.indexOf(QLatin1Char('"'), start + 1));
-            if (close >= 0)
-                found = tag.mid(start + 1, close - start - 1);
-            end = close < 0 ? size : int(tag.indexOf(QLatin1Char(','), close));
-        } else {
-            end = int(tag.indexOf(QLatin1Char(','), start));
-            found = tag.mid(start, (end < 0 ? size : end) - start).trimmed();
-        }
-        if (key.compare(name, Qt::CaseInsensitive) == 0) {
-            *value = found;
-            return true;
-        }
-        if (end < 0)
-            return false;
-        pos = end + 1;
-    }
-    return false;
-}
-
-bool AttributeIs(const QString &tag, const QString &name, const QString &wanted) {
-    QString value;
-    return TagAttribute(tag, name, &value) && value.compare(wanted, Qt::CaseInsensitive) == 0;
-}
-
-}  // namespace
-
-QString ChooseVariant(const QStringList &lines, VariantChoice choice) {
-    if (choice == VariantChoice::First)
-        return QString();
-    static const QRegularExpression bandwidth(QStringLiteral("[:,]\\s*BANDWIDTH\\s*=\\s*(\\d+)"),
-                                              QRegularExpression::CaseInsensitiveOption);
-    QString best;
-    qint64 bestRate = -1;
-    for (int i = 0; i < lines.size(); ++i) {
-        const QString tag = lines.at(i).trimmed();
-        if (!IsStreamInfLine(tag))
-            continue;
-        const int next = EntryAddressLine(lines, i);
-        if (next >= lines.size())
-            break;
-        const QRegularExpressionMatch m = bandwidth.match(tag);
-        const qint64 rate = m.hasMatch() ? m.captured(1).toLongLong() : 0;
-        const bool better =
-            bestRate < 0 || (choice == VariantChoice::Highest ? rate > bestRate : rate < bestRate);
-        if (better) {
-            bestRate = rate;
-            best = lines.at(next).trimmed();
-        }
-    }
-    return best;
-}
-
-QString AudioRenditionUri(const QStringList &lines, const QString &variant) {
-    const QString wanted = variant.trimmed();
-    QString group;
-    bool entryFound = false;
-    for (int i = 0; i < lines.size() && !entryFound; ++i) {
-        const QString tag = lines.at(i).trimmed();
-        if (!IsStreamInfLine(tag))
-            continue;
-        const int next = EntryAddressLine(lines, i);
-        if (next >= lines.size())
-            break;
-        if (!wanted.isEmpty() && lines.at(next).trimmed() != wanted)
-            continue;
-        entryFound = true;
-        TagAttribute(tag, QStringLiteral("AUDIO"), &group);
-    }
-    if (group.isEmpty())
-        return QString();
-    // Group names are compared as written; the enumerated values in any letter case.
-    QString first;
-    bool firstFound = false;
-    for (const QString &line : lines) {
-        const QString tag = line.trimmed();
-        QString groupId;
-        if (tag.left(13).toUpper() != QLatin1String("#EXT-X-MEDIA:") ||
-            !AttributeIs(tag, QStringLiteral("TYPE"), QStringLiteral("AUDIO")) ||
-            !TagAttribute(tag, QStringLiteral("GROUP-ID"), &groupId) || groupId != group)
-            continue;
-        QString uri;
-        TagAttribute(tag, QStringLiteral("URI"), &uri);
-        if (AttributeIs(tag, QStringLiteral("DEFAULT"), QStringLiteral("YES")))
-            return uri.trimmed();
-        if (!firstFound) {
-            first = uri.trimmed();
-            firstFound = true;
-        }
-    }
-    return first;
-}
-
-namespace {
-
-// The URI attribute of a tag: after the tag's colon or a comma, quoted or not.
-const QRegularExpression &UriAttribute() {
-    static const QRegularExpression attr(
-        QStringLiteral("([:,])\\s*URI\\s*=\\s*(\"[^\"]*(\"|$)|[^,]*)\\s*(,?)"),
-        QRegularExpression::CaseInsensitiveOption);
-    return attr;
-}
-
-}  // namespace
-
-bool HasUriAttribute(const QString &line) {
-    return line.startsWith(QLatin1Char('#')) && UriAttribute().match(line).hasMatch();
-}
-
-QString RemoveUriAttribute(const QString &line) {
-    QString out = line;
-    for (;;) {
-        const QRegularExpressionMatch m = UriAttribute().match(out);
-        if (!m.hasMatch())
-            return out;
-        // Keep the separator before the attribute only when another attribute follows.
-        const QString keep = m.captured(4).isEmpty() && m.captured(1) == QLatin1String(",")
-                                 ? QString()
-                                 : m.captured(1);
-        out.replace(m.capturedStart(), m.capturedLength(), keep);
-    }
-}
-
-QString LocalTagLine(const QString &line) {
-    if (line.left(11).toUpper() == QLatin1String("#EXT-X-KEY:"))
-        return RemoveUriAttribute(line);
-    if (line.left(8).toUpper() == QLatin1String("#EXTINF:"))
-        return line;
-    return HasUriAttribute(line) ? QString() : line;
-}
-
-void EnsureEndList(QStringList &lines) {
-    for (const QString &line : lines) {
-        if (line.trimmed().toUpper().startsWith(QLatin1String("#EXT-X-ENDLIST")))
-            return;
-    }
-    lines << QStringLiteral("#EXT-X-ENDLIST");
-}
-
 QString KeyFileName(int index) {
     return index == 0 ? QStringLiteral("key.key") : QStringLiteral("key%1.key").arg(index + 1);
 }
 
 bool IsMapLine(const QString &line) {
     return line.left(11).toUpper() == QLatin1String("#EXT-X-MAP:") && !GetKeyUri(line).isEmpty();
-}
-
-bool IsByteRangeLine(const QString &line) {
-    return line.left(17).toUpper() == QLatin1String("#EXT-X-BYTERANGE:");
 }
 
 QString MapFileName(int index) {
@@ -495,7 +315,11 @@ bool IsM3u8File(const QString &file) {
     QFile in(file);
     if (!in.open(QIODevice::ReadOnly))
         return false;
-    return in.read(7) == "#EXTM3U";
+    // A byte-order mark (a playlist saved by a Windows editor) is no part of the header.
+    QByteArray head = in.read(10);
+    if (head.startsWith("\xEF\xBB\xBF"))
+        head.remove(0, 3);
+    return head.startsWith("#EXTM3U");
 }
 
 QString BuildHeaderOptions(const QString &text) {

@@ -43,43 +43,16 @@ QString ReplaceKeyUri(const QString &line, const QString &uri);
 // NONE. Other key lines leave the key alone and stay as they are.
 bool IsKeyLine(const QString &line);
 
-// A playlist line resolved against the playlist's address: an absolute address stays, "//host/x"
-// takes the playlist's scheme, "/x" its root (GetUrlRoot), anything else its folder (GetUrlDir).
+// A playlist line resolved against the playlist's address as RFC 3986 resolves a reference: an
+// address with a scheme stays, "//host/x" takes the playlist's scheme, "/x" its root, anything
+// else its folder, dot segments removed and any fragment dropped.
 QString ResolveUrl(const QString &line, const QString &playlistUrl);
 
-// The address line of the variant with the highest or lowest BANDWIDTH among a master
-// playlist's "#EXT-X-STREAM-INF:" entries (the earlier one on a tie); empty for First, for a
-// playlist without such entries, which then go the usual way: the first address line is
-// probed and followed when it is a playlist.
-QString ChooseVariant(const QStringList &lines, VariantChoice choice);
-// The address, as the playlist writes it, of the separate audio of a master playlist's variant:
-// the entry whose address line is `variant` (the first "#EXT-X-STREAM-INF:" entry when empty)
-// names an AUDIO group, and that group's "#EXT-X-MEDIA:" rendition of TYPE=AUDIO marked
-// DEFAULT=YES, else its first one, has a URI. Empty otherwise, also when the rendition chosen
-// has no URI: its audio is muxed into the variant.
-QString AudioRenditionUri(const QStringList &lines, const QString &variant);
-
-// Tag lines of the local playlist, which the merge reads with local files allowed: it may name
-// only files of the work folder. True when the line carries a URI attribute (any letter case).
-bool HasUriAttribute(const QString &line);
-// The line without its URI attribute (and the comma that joined it).
-QString RemoveUriAttribute(const QString &line);
-// What a tag line that is not a key line (IsKeyLine) becomes in the local playlist: a key line
-// without a key loses its URI attribute (it still switches encryption off); any other tag
-// carrying a URI (init sections, renditions, parts, hints) is dropped, returned as a null
-// string; every other line stays.
-QString LocalTagLine(const QString &line);
-// Ends the lines with "#EXT-X-ENDLIST" unless they hold it: the downloaded segments are a
-// finished snapshot even of a live playlist, and ffmpeg would otherwise wait for it to grow.
-void EnsureEndList(QStringList &lines);
 // Local file of the task's n-th distinct key (0-based): "key.key", "key2.key", "key3.key", ...
 QString KeyFileName(int index);
 // A "#EXT-X-MAP:" line naming an initialisation section: a terminated, non-empty URI. Its file
 // is fetched with the segments and the line points at the local copy.
 bool IsMapLine(const QString &line);
-// A "#EXT-X-BYTERANGE:" line: the next segment is a range of its resource. The tag stays in
-// the local playlist, so the merge reads the range from the local copy of the whole resource.
-bool IsByteRangeLine(const QString &line);
 // Local file of the task's n-th distinct initialisation section (0-based): "init.mp4",
 // "init2.mp4", ...
 QString MapFileName(int index);
@@ -112,7 +85,7 @@ bool DownloadFileHead(const QString &url, const QString &file, qint64 bytes);
 // Fetches one URL into one file with aria2c, waiting for it; true when the file exists and no
 // ".aria2" control file is left.
 bool Aria2DownloadFile(const QString &url, const QString &file, const QString &headers);
-// True when the file exists and begins with the 7 bytes "#EXTM3U".
+// True when the file exists and begins with the 7 bytes "#EXTM3U", after any byte-order mark.
 bool IsM3u8File(const QString &file);
 // One --header option per header line that holds a colon, with one blank before each and one
 // after the last; empty when no line qualifies.

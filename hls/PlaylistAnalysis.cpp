@@ -1,24 +1,22 @@
 #include "hls/TM3u8Class.h"
 
 #include "hls/M3u8Helpers.h"
+#include "hls/Playlist.h"
 #include "hls/TM3u8Status.h"
 #include "support/FileUtils.h"
 #include "support/TextUtils.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <QStringList>
-
-#include <utility>
 
 using namespace TM3u8Status;
 
 namespace {
 
-// Fetches the head of the first URI line of a playlist into `probe` and tells whether it is
-// itself a playlist (a master's variant); the probe file is gone afterwards either way. Only
-// the head, so a media segment is not fetched twice.
+// Fetches the head of the first segment address of a playlist into `probe` and tells whether it
+// is itself a playlist (a list of playlists without variant tags); the probe file is gone
+// afterwards either way. Only the head, so a media segment is not fetched twice.
 bool ProbeIsPlaylist(const QString &url, const QString &probe, const QString &headers) {
     if (!DownloadFileHead(url, probe, ProbeHeadBytes))
         Aria2DownloadFile(url, probe, headers);
@@ -27,32 +25,40 @@ bool ProbeIsPlaylist(const QString &url, const QString &probe, const QString &he
     return isPlaylist;
 }
 
-// A failed fetch keeps the old file, which must not pass for the new playlist.
-bool FetchPlaylist(const QString &url, const QString &file, const QString &headers) {
+// Fetches a playlist into `file` and parses it against the address it finally came from, so
+// that relative lines of a redirected playlist resolve where the server meant them to.
+bool ReadRemotePlaylist(const QString &url, const QString &file, const QString &headers,
+                        const bool *cancel, Playlist &playlist) {
+    // A failed fetch keeps the old file, which must not pass for the new playlist.
     QFile::remove(file);
-    bool fetched;
-    if (!headers.isEmpty())
-        fetched = Aria2DownloadFile(url, file, headers) || DownloadFile(url, file);
-    else
-        fetched = DownloadFile(url, file);
-    return fetched && IsM3u8File(file);
-}
-
-// The separate audio of a master's variant (the first entry when `variant` is empty), resolved
-// against the master's address; empty when its audio is muxed in.
-QString AudioRenditionUrl(const QStringList &lines, const QString &variant,
-                          const QString &masterUrl) {
-    const QString uri = AudioRenditionUri(lines, variant);
-    return uri.isEmpty() ? QString() : ResolveUrl(uri, masterUrl);
-}
-
-// Lines marked for removal (null strings) leave the local playlist.
-void DropRemovedLines(QStringList &lines) {
-    lines.removeIf([](const QString &line) { return line.isNull(); });
+    QString finalUrl;
+    FetchRequest request;
+    request.headers = headers;
+    request.maxBytes = PlaylistMaxBytes;
+    request.cancel = cancel;
+    request.finalUrl = &finalUrl;
+    bool fetched = DownloadFile(url, file, request);
+    if (!fetched && !headers.isEmpty() && !(cancel && *cancel)) {
+        // aria2c cannot say where a redirect led: relative lines resolve against `url`.
+        fetched = Aria2DownloadFile(url, file, headers);
+        finalUrl.clear();
+    }
+    if (!fetched || !IsM3u8File(file))
+        return false;
+    QStringList lines;
+    return LoadTextFile(file, lines, true) > 0 &&
+           ParsePlaylist(lines, finalUrl.isEmpty() ? url : finalUrl, playlist);
 }
 
 int DecimalDigits(int value) {
     return QString::number(value).size();
+}
+
+QByteArray SequenceIv(quint64 sequence) {
+    QByteArray iv(16, '\0');
+    for (int i = 15; i >= 8; --i, sequence >>= 8)
+        iv[i] = char(sequence & 0xff);
+    return iv;
 }
 
 }  // namespace
@@ -63,15 +69,14 @@ bool TM3u8::AnalyseM3u8(QString url, const QString &headers) {
     ReportProgress(Percent, kAnalysing);
     AudioUrl.clear();
     AudioFile.clear();
+    ClearSegments();
+    KeyUrl.clear();
+    KeyUrls.clear();
+    MapUrls.clear();
 
-    int nesting = 0;
-    for (;;) {
-        ClearSegments();
-        KeyUrl.clear();
-        KeyUrls.clear();
-        MapUrls.clear();
-        int n = 0;
-
+    for (int nesting = 0;; ++nesting) {
+        if (nesting > MaxPlaylistNesting)
+            return FailAnalysis();
         if (!IsUrl(url)) {
             if (QFileInfo(url).isFile())
                 return AnalyseLocalM3u8(url);
@@ -79,227 +84,175 @@ bool TM3u8::AnalyseM3u8(QString url, const QString &headers) {
             ReportError(kInvalidM3u8);
             return false;
         }
-
-        if (!FetchPlaylist(url, IndexFile, headers)) {
+        Playlist playlist;
+        if (!ReadRemotePlaylist(url, IndexFile, headers, &StopRequested, playlist)) {
             ClearSegments();
             EndRun();
             ReportError(kInvalidM3u8);
             return false;
         }
-
-        QStringList lines;
-        if (LoadTextFile(IndexFile, lines, true) == 0) {
-            FailureCleanUp();
-            ReportError(kInvalidM3u8);
-            return false;
-        }
-        const QString variant = ChooseVariant(lines, VariantPreference);
-        if (!variant.isEmpty()) {
-            AudioUrl = AudioRenditionUrl(lines, variant, url);
-            url = ResolveUrl(variant, url);
-            if (++nesting > MaxPlaylistNesting) {
-                FailureCleanUp();
-                ReportError(kInvalidM3u8);
-                return false;
-            }
+        if (playlist.IsMaster) {
+            const int variant = ChooseVariantIndex(playlist, VariantPreference);
+            if (variant < 0)
+                return FailAnalysis();
+            AudioUrl = AudioRenditionFor(playlist, variant);
+            url = playlist.Variants[size_t(variant)].Uri;
             continue;
         }
-
-        // Taken before the walk changes the lines; it counts only if the playlist turns out
-        // to be a master, its first entry being followed.
-        const QString firstEntryAudio = AudioRenditionUrl(lines, QString(), url);
-        bool nested = false;
-        n = WalkMediaLines(lines, url, QString(), true, nested);
-
-        if (nested) {
-            AudioUrl = firstEntryAudio;
-            if (++nesting > MaxPlaylistNesting) {
-                FailureCleanUp();
-                ReportError(kInvalidM3u8);
-                return false;
+        // A list of addresses may name playlists without saying so: the first is followed when
+        // it is one. A segment the folder's record holds needs no probe on resuming.
+        if (!playlist.Media.Segments.empty()) {
+            const QString first = playlist.Media.Segments.front().Uri;
+            const QString probe =
+                TempDir + QLatin1Char('/') + Crc32Hex(first) + QLatin1String(".m3u8");
+            if (!IsKnownSegment(first) && ProbeIsPlaylist(first, probe, Headers)) {
+                url = first;
+                continue;
             }
-            continue;
         }
-        DropRemovedLines(lines);
-        EnsureEndList(lines);
-        if (n > 0 && SaveTextFile(lines, IndexFile) &&
+        if (TakeMediaPlaylist(playlist, QString(), IndexFile) &&
             (AudioUrl.isEmpty() || AnalyseAudioM3u8(headers)))
             return true;
-        FailureCleanUp();
-        ReportError(kInvalidM3u8);
-        return false;
+        return FailAnalysis();
     }
 }
 
-// The per-line walk of a media playlist: address lines become local names (with `prefix`), key
-// and map lines point at their local files, other tags go as LocalTagLine says. With
-// `probeFirst`, a first address line that is itself a playlist ends the walk: `url` becomes
-// that address and `nested` is set. Returns the number of address lines seen.
-int TM3u8::WalkMediaLines(QStringList &lines, QString &url, const QString &prefix, bool probeFirst,
-                          bool &nested) {
-    const int width = DecimalDigits(lines.size());
-    int n = 0;
-    nested = false;
-    bool byteRange = false;
-    static const QRegularExpression sequenceTag(QStringLiteral("^#EXT-X-MEDIA-SEQUENCE:\\s*(\\d+)"),
-                                                QRegularExpression::CaseInsensitiveOption);
-    static const QRegularExpression rangeTag(
-        QStringLiteral("^#EXT-X-BYTERANGE:\\s*(\\d+)(?:@(\\d+))?"),
-        QRegularExpression::CaseInsensitiveOption);
-    static const QRegularExpression aesMethod(
-        QStringLiteral("[:,]\\s*METHOD\\s*=\\s*AES-128\\s*(,|$)"),
-        QRegularExpression::CaseInsensitiveOption);
-    static const QRegularExpression ivAttr(
-        QStringLiteral("[:,]\\s*IV\\s*=\\s*0[xX]([0-9A-Fa-f]{1,32})"),
-        QRegularExpression::CaseInsensitiveOption);
-    quint64 sequence = 0;
-    int aesKey = -1;
-    QByteArray explicitIv;
-    qint64 rangeLength = -1, rangeOffset = 0, nextOffset = 0;
-    for (int i = 0; i < lines.size(); ++i) {
-        QString line = lines.at(i).trimmed();
-        lines[i] = line;
-        if (line.startsWith(QLatin1Char('#'))) {
-            const QRegularExpressionMatch seq = sequenceTag.match(line);
-            if (seq.hasMatch())
-                sequence = seq.captured(1).toULongLong();
-            const QRegularExpressionMatch range = rangeTag.match(line);
-            if (range.hasMatch()) {
-                rangeLength = range.captured(1).toLongLong();
-                rangeOffset =
-                    range.captured(2).isEmpty() ? nextOffset : range.captured(2).toLongLong();
-            }
-            if (line.left(11).toUpper() == QLatin1String("#EXT-X-KEY:")) {
-                aesKey = -1;
-                explicitIv.clear();
-            }
-        }
-        if (!line.startsWith(QLatin1Char('#'))) {
-            line = ResolveUrl(line, url);
-            lines[i] = line;
-            ++n;
-            // A line the folder's record holds as a segment needs no probe on resuming.
-            if (n == 1 && probeFirst && !IsKnownSegment(line)) {
-                const QString probe =
-                    TempDir + QLatin1Char('/') + Crc32Hex(line) + QLatin1String(".m3u8");
-                if (ProbeIsPlaylist(line, probe, Headers)) {
-                    url = line;
-                    nested = true;
-                    break;
-                }
-            }
-            lines[i] = AddMediaLine(line, n, width, byteRange, prefix);
-            // Temporary until the playlist model carries these.
-            if (byteRange) {
-                nextOffset = rangeOffset + rangeLength;
-                for (SegmentRec &segment : Segments) {
-                    if (segment.LocalName == lines.at(i))
-                        segment.MinSize = qMax(segment.MinSize, nextOffset);
-                }
-            } else if (aesKey >= 0) {
-                Segments.back().Key = aesKey;
-                Segments.back().Iv =
-                    explicitIv.isEmpty()
-                        ? QByteArray(8, '\0') +
-                              QByteArray::fromHex(
-                                  QByteArray::number(sequence, 16).rightJustified(16, '0'))
-                        : explicitIv;
-            }
-            ++sequence;
-            byteRange = false;
-        } else if (IsKeyLine(line)) {
-            KeyUrl = ResolveUrl(GetKeyUri(line), url);
-            const int keyIndex = AddKey(KeyUrl);
-            if (aesMethod.match(line).hasMatch()) {
-                aesKey = keyIndex;
-                const QRegularExpressionMatch iv = ivAttr.match(line);
-                if (iv.hasMatch())
-                    explicitIv = QByteArray::fromHex(
-                        iv.captured(1).rightJustified(32, QLatin1Char('0')).toLatin1());
-            }
-            lines[i] = ReplaceKeyUri(line, KeyFileName(keyIndex));
-        } else if (IsMapLine(line)) {
-            lines[i] = ReplaceKeyUri(line, AddMap(ResolveUrl(GetKeyUri(line), url)));
-        } else {
-            byteRange = byteRange || IsByteRangeLine(line);
-            lines[i] = LocalTagLine(line);
-        }
-        LetEventsRun();
+int TM3u8::AddKey(const QString &url) {
+    int index = int(KeyUrls.indexOf(url));
+    if (index < 0) {
+        index = int(KeyUrls.size());
+        KeyUrls << url;
     }
-    return n;
+    return index;
 }
 
-// The variant's separate audio: its media playlist is walked like the video's and written as
-// "audio.m3u8" beside index.m3u8. Its segments join Segments under names of their own (keys
-// and init sections get their own files through AddKey and AddMap), so progress, the runs and
-// the done rule cover them as they are.
-bool TM3u8::AnalyseAudioM3u8(const QString &headers) {
-    const QString file = WorkDir + QLatin1String("/audio.m3u8");
-    QStringList lines;
-    if (!FetchPlaylist(AudioUrl, file, headers) || LoadTextFile(file, lines, true) == 0)
-        return false;
-    // KeyUrl stays the video's key.
-    const QString videoKey = KeyUrl;
-    QString url = AudioUrl;
-    bool nested = false;
-    const int n = WalkMediaLines(lines, url, QStringLiteral("a"), false, nested);
-    KeyUrl = videoKey;
-    DropRemovedLines(lines);
-    EnsureEndList(lines);
-    if (n == 0 || !SaveTextFile(lines, file))
-        return false;
-    AudioFile = file;
-    return true;
-}
-
-bool TM3u8::AnalyseLocalM3u8(const QString &path) {
-    // A local playlist is a media playlist: no separate audio.
-    AudioUrl.clear();
-    AudioFile.clear();
-    QStringList lines;
-    if (LoadTextFile(path, lines, true) == 0) {
-        FailureCleanUp();
-        ReportError(kInvalidM3u8);
-        return false;
+// An initialisation section is fetched like a segment, and counts as one for progress; maps
+// naming the same address share its file.
+QString TM3u8::AddMap(const PlaylistMap &map) {
+    int index = int(MapUrls.indexOf(map.Uri));
+    if (index < 0) {
+        index = int(MapUrls.size());
+        MapUrls << map.Uri;
+        SegmentRec segment;
+        segment.Url = map.Uri;
+        segment.LocalName = MapFileName(index);
+        Segments.push_back(segment);
     }
-    const int width = DecimalDigits(lines.size());
-    int n = 0;
-    bool byteRange = false;
-    for (int i = 0; i < lines.size(); ++i) {
-        const QString line = lines.at(i).trimmed();
-        lines[i] = line;
-        if (!line.startsWith(QLatin1Char('#'))) {
-            const bool range = std::exchange(byteRange, false);
-            if (IsUrl(line)) {
-                ++n;
-                lines[i] = AddMediaLine(line, n, width, range);
-            } else {
-                // A relative line would make the merge read a file outside the work folder;
-                // its duration goes with it.
-                lines[i] = QString();
-                if (i > 0 && lines.at(i - 1).left(8).toUpper() == QLatin1String("#EXTINF:"))
-                    lines[i - 1] = QString();
-            }
-        } else if (IsKeyLine(line)) {
-            KeyUrl = GetKeyUri(line);
-            lines[i] = ReplaceKeyUri(line, KeyFileName(AddKey(KeyUrl)));
-        } else if (IsMapLine(line) && IsUrl(GetKeyUri(line))) {
-            lines[i] = ReplaceKeyUri(line, AddMap(GetKeyUri(line)));
-        } else {
-            byteRange = byteRange || IsByteRangeLine(line);
-            lines[i] = LocalTagLine(line);
+    if (map.Length >= 0) {
+        for (SegmentRec &segment : Segments) {
+            if (segment.Url == map.Uri)
+                segment.MinSize = qMax(segment.MinSize, map.Offset + map.Length);
         }
     }
-    DropRemovedLines(lines);
-    EnsureEndList(lines);
-    if (n > 0 && SaveTextFile(lines, IndexFile))
-        return true;
+    return MapFileName(index);
+}
+
+// The segment for an address line. Ranges of one resource (the init section's included) share
+// one file, fetched once; every other line gets a file of its own, numbered by `n`.
+size_t TM3u8::AddMediaLine(const QString &url, int n, int width, bool byteRange,
+                           const QString &prefix) {
+    if (byteRange) {
+        for (size_t i = 0; i < Segments.size(); ++i) {
+            if (Segments[i].Url == url)
+                return i;
+        }
+    }
+    SegmentRec segment;
+    segment.Url = url;
+    segment.LocalName = prefix +
+                        (QString(width, QLatin1Char('0')) + QString::number(n)).right(width) +
+                        QLatin1String(".ts");
+    Segments.push_back(segment);
+    return Segments.size() - 1;
+}
+
+bool TM3u8::FailAnalysis() {
     FailureCleanUp();
     ReportError(kInvalidM3u8);
     return false;
 }
 
-// Each distinct key once, into its own file; a key that is not 16 bytes long cannot decrypt.
+// The segments, keys and initialisation sections of a media playlist join the task under local
+// names (`prefix` before the segment numbers), and its local playlist is written into `file`.
+bool TM3u8::TakeMediaPlaylist(const Playlist &playlist, const QString &prefix,
+                              const QString &file) {
+    const MediaPlaylist &media = playlist.Media;
+    if (media.Segments.empty())
+        return false;
+    const int width = DecimalDigits(playlist.LineCount);
+    LocalNames names;
+    std::vector<int> keyIndex;
+    for (const PlaylistKey &key : media.Keys) {
+        keyIndex.push_back(key.Uri.isEmpty() ? -1 : AddKey(key.Uri));
+        names.Keys.push_back(key.Uri.isEmpty() ? QString() : KeyFileName(keyIndex.back()));
+        if (!key.Uri.isEmpty())
+            KeyUrl = key.Uri;
+    }
+    names.Maps.assign(media.Maps.size(), QString());
+    for (const PlaylistSegment &segment : media.Segments) {
+        if (segment.Map >= 0 && names.Maps[size_t(segment.Map)].isEmpty())
+            names.Maps[size_t(segment.Map)] = AddMap(media.Maps[size_t(segment.Map)]);
+        const bool ranged = segment.Length >= 0;
+        SegmentRec &rec =
+            Segments[AddMediaLine(segment.Uri, segment.Number, width, ranged, prefix)];
+        names.Segments.push_back(rec.LocalName);
+        if (ranged) {
+            rec.MinSize = qMax(rec.MinSize, segment.Offset + segment.Length);
+        } else if (segment.Key >= 0 && keyIndex[size_t(segment.Key)] >= 0 &&
+                   media.Keys[size_t(segment.Key)].Method == QLatin1String("AES-128")) {
+            const PlaylistKey &key = media.Keys[size_t(segment.Key)];
+            rec.Key = keyIndex[size_t(segment.Key)];
+            rec.Iv = key.Iv.isEmpty() ? SequenceIv(segment.Sequence) : key.Iv;
+        }
+        LetEventsRun();
+    }
+    return SaveTextFile(WriteLocalPlaylist(media, names), file);
+}
+
+// The variant's separate audio: its media playlist is taken like the video's and written as
+// "audio.m3u8" beside index.m3u8. Its segments join Segments under names of their own, so
+// progress, the runs and the done rule cover them as they are.
+bool TM3u8::AnalyseAudioM3u8(const QString &headers) {
+    const QString file = WorkDir + QLatin1String("/audio.m3u8");
+    Playlist playlist;
+    if (!ReadRemotePlaylist(AudioUrl, file, headers, &StopRequested, playlist) || playlist.IsMaster)
+        return false;
+    // KeyUrl stays the video's key.
+    const QString videoKey = KeyUrl;
+    const bool taken = TakeMediaPlaylist(playlist, QStringLiteral("a"), file);
+    KeyUrl = videoKey;
+    if (taken)
+        AudioFile = file;
+    return taken;
+}
+
+// A local playlist's relative lines would make the merge read files outside the work folder:
+// only its absolute addresses are taken. A local master is followed to its variant.
+bool TM3u8::AnalyseLocalM3u8(const QString &path) {
+    AudioUrl.clear();
+    AudioFile.clear();
+    QStringList lines;
+    Playlist playlist;
+    if (LoadTextFile(path, lines, true) == 0 || !ParsePlaylist(lines, QString(), playlist))
+        return FailAnalysis();
+    if (playlist.IsMaster) {
+        const int variant = ChooseVariantIndex(playlist, VariantPreference);
+        if (variant < 0)
+            return FailAnalysis();
+        const QString url = playlist.Variants[size_t(variant)].Uri;
+        const QString audio = AudioRenditionFor(playlist, variant);
+        if (!AnalyseM3u8(url, Headers))
+            return false;
+        if (audio.isEmpty())
+            return true;
+        AudioUrl = audio;
+        return AnalyseAudioM3u8(Headers) || FailAnalysis();
+    }
+    if (TakeMediaPlaylist(playlist, QString(), IndexFile))
+        return true;
+    return FailAnalysis();
+}
+
 bool TM3u8::SaveFullUrlM3u8(const QString &url, const QString &outFile, const QString &headers) {
     if (url.isEmpty() || !IsUrl(url) || outFile.isEmpty())
         return false;
@@ -308,49 +261,50 @@ bool TM3u8::SaveFullUrlM3u8(const QString &url, const QString &outFile, const QS
 
     const QString tempDir = GetTempDir();
     QString current = url;
-    int nesting = 0;
-    for (;;) {
+    for (int nesting = 0; nesting <= MaxPlaylistNesting; ++nesting) {
         const QString tmp =
             tempDir + QLatin1Char('/') + Crc32Hex(current + outFile) + QLatin1String(".m3u8");
+        QString finalUrl;
+        FetchRequest request;
+        request.headers = headers;
+        request.maxBytes = PlaylistMaxBytes;
+        request.finalUrl = &finalUrl;
         QFile::remove(tmp);
-        if (!DownloadFile(current, tmp) && !Aria2DownloadFile(current, tmp, headers))
+        if (!DownloadFile(current, tmp, request))
             return false;
+        if (finalUrl.isEmpty())
+            finalUrl = current;
         QStringList lines;
         const int loaded = LoadTextFile(tmp, lines, true);
         QFile::remove(tmp);
-        if (loaded == 0)
+        Playlist playlist;
+        if (loaded == 0 || !ParsePlaylist(lines, finalUrl, playlist))
             return false;
-
-        int n = 0;
-        bool nested = false;
-        for (int i = 0; i < lines.size(); ++i) {
-            QString line = lines.at(i).trimmed();
-            lines[i] = line;
-            if (!line.startsWith(QLatin1Char('#'))) {
-                line = ResolveUrl(line, current);
-                lines[i] = line;
-                ++n;
-                if (n == 1) {
-                    const QString probe = tempDir + QLatin1Char('/') + Crc32Hex(line + outFile) +
-                                          QLatin1String(".ts");
-                    if (ProbeIsPlaylist(line, probe, headers)) {
-                        current = line;
-                        nested = true;
-                        break;
-                    }
-                }
-            } else if (IsKeyLine(line) || IsMapLine(line)) {
-                lines[i] = ReplaceKeyUri(line, ResolveUrl(GetKeyUri(line), current));
-            }
-            LetEventsRun();
-        }
-        if (nested) {
-            if (++nesting > MaxPlaylistNesting)
+        if (playlist.IsMaster) {
+            const int variant = ChooseVariantIndex(playlist, VariantPreference);
+            if (variant < 0)
                 return false;
+            current = playlist.Variants[size_t(variant)].Uri;
             continue;
         }
-        if (n == 0)
+        if (playlist.Media.Segments.empty())
             return false;
+        const QString first = playlist.Media.Segments.front().Uri;
+        const QString probe =
+            tempDir + QLatin1Char('/') + Crc32Hex(first + outFile) + QLatin1String(".ts");
+        if (ProbeIsPlaylist(first, probe, headers)) {
+            current = first;
+            continue;
+        }
+        // The saved file is the server's playlist with its addresses made absolute.
+        for (QString &line : lines) {
+            line = line.trimmed();
+            if (!line.startsWith(QLatin1Char('#')))
+                line = ResolveUrl(line, finalUrl);
+            else if (IsKeyLine(line) || IsMapLine(line))
+                line = ReplaceKeyUri(line, ResolveUrl(GetKeyUri(line), finalUrl));
+        }
         return SaveTextFile(lines, outFile);
     }
+    return false;
 }

@@ -17,6 +17,8 @@
 
 class QLockFile;
 class QProcess;
+struct Playlist;
+struct PlaylistMap;
 
 struct SegmentRec {
     QString Url;        // absolute address
@@ -142,13 +144,12 @@ private:
     void ReportProgress(float percent, const QString &status);
     void ReportStop();
 
-    void AddSegment(const QString &url, int n, int width, const QString &prefix = QString());
     int AddKey(const QString &url);
-    QString AddMap(const QString &url);
-    QString AddMediaLine(const QString &url, int n, int width, bool byteRange,
-                         const QString &prefix = QString());
-    int WalkMediaLines(QStringList &lines, QString &url, const QString &prefix, bool probeFirst,
-                       bool &nested);
+    QString AddMap(const PlaylistMap &map);
+    size_t AddMediaLine(const QString &url, int n, int width, bool byteRange,
+                        const QString &prefix);
+    bool TakeMediaPlaylist(const Playlist &playlist, const QString &prefix, const QString &file);
+    bool FailAnalysis();
     bool AnalyseAudioM3u8(const QString &headers);
     bool FetchKeys(bool withAria2);
     bool StartAria2();

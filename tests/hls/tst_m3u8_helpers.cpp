@@ -50,13 +50,9 @@ private slots:
     void merge_line();
     void merge_line_with_quote_splits_into_its_arguments();
     void merge_line_with_separate_audio();
-    void audio_rendition_data();
-    void audio_rendition();
     void resolve_url_data();
     void resolve_url();
-    void local_tag_line_data();
-    void local_tag_line();
-    void end_list_is_added_once();
+    void key_file_names();
     void segment_content_data();
     void segment_content();
     void session_lists_the_unfinished_names();
@@ -280,7 +276,7 @@ void TestM3u8Helpers::m3u8_file_data() {
     QTest::newRow("header only") << QByteArray("#EXTM3U") << true;
     QTest::newRow("playlist") << QByteArray("#EXTM3U\r\n#EXTINF:1,\r\na.ts\r\n") << true;
     QTest::newRow("six bytes") << QByteArray("#EXTM3") << false;
-    QTest::newRow("byte-order mark") << QByteArray("\xEF\xBB\xBF#EXTM3U\n") << false;
+    QTest::newRow("byte-order mark") << QByteArray("\xEF\xBB\xBF#EXTM3U\n") << true;
     QTest::newRow("leading blank") << QByteArray(" #EXTM3U\n") << false;
     QTest::newRow("lower case") << QByteArray("#extm3u\n") << false;
     QTest::newRow("html page") << QByteArray("<!DOCTYPE html><html></html>") << false;
@@ -432,80 +428,6 @@ void TestM3u8Helpers::merge_line_with_separate_audio() {
              expected);
 }
 
-void TestM3u8Helpers::audio_rendition_data() {
-    QTest::addColumn<QStringList>("lines");
-    QTest::addColumn<QString>("variant");  // empty: the first entry
-    QTest::addColumn<QString>("expected");
-    const QString inf = QStringLiteral("#EXT-X-STREAM-INF:BANDWIDTH=900000,AUDIO=\"aud\"");
-    const QString en =
-        QStringLiteral("#EXT-X-MEDIA:TYPE=AUDIO,GROUP-ID=\"aud\",NAME=\"en\",URI=\"en/a.m3u8\"");
-    const QString de = QStringLiteral(
-        "#EXT-X-MEDIA:TYPE=AUDIO,GROUP-ID=\"aud\",NAME=\"de\",DEFAULT=YES,URI=\"de/a.m3u8\"");
-    QTest::newRow("default rendition, listed second")
-        << QStringList{"#EXTM3U", en, de, inf, "v/index.m3u8"} << ""
-        << "de/a.m3u8";
-    QTest::newRow("no default: the first of the group")
-        << QStringList{"#EXTM3U", en, QString(de).replace("DEFAULT=YES", "DEFAULT=NO"), inf,
-                       "v/index.m3u8"}
-        << ""
-        << "en/a.m3u8";
-    QTest::newRow("default of another group ignored")
-        << QStringList{"#EXTM3U",
-                       "#EXT-X-MEDIA:TYPE=AUDIO,GROUP-ID=\"other\",DEFAULT=YES,URI=\"o.m3u8\"", en,
-                       inf, "v/index.m3u8"}
-        << ""
-        << "en/a.m3u8";
-    QTest::newRow("video and subtitle renditions of the group ignored")
-        << QStringList{"#EXTM3U",
-                       "#EXT-X-MEDIA:TYPE=VIDEO,GROUP-ID=\"aud\",DEFAULT=YES,URI=\"cam.m3u8\"",
-                       "#EXT-X-MEDIA:TYPE=SUBTITLES,GROUP-ID=\"aud\",DEFAULT=YES,URI=\"s.m3u8\"",
-                       en,
-                       inf,
-                       "v/index.m3u8"}
-        << ""
-        << "en/a.m3u8";
-    QTest::newRow("rendition chosen has no URI: muxed in")
-        << QStringList{"#EXTM3U",
-                       "#EXT-X-MEDIA:TYPE=AUDIO,GROUP-ID=\"aud\",NAME=\"main\",DEFAULT=YES", en,
-                       inf, "v/index.m3u8"}
-        << ""
-        << "";
-    QTest::newRow("variant without an AUDIO group")
-        << QStringList{"#EXTM3U", de, "#EXT-X-STREAM-INF:BANDWIDTH=1", "v/index.m3u8"} << ""
-        << "";
-    QTest::newRow("the chosen variant's group, not the first entry's")
-        << QStringList{"#EXTM3U",
-                       de,
-                       "#EXT-X-MEDIA:TYPE=AUDIO,GROUP-ID=\"hi\",DEFAULT=YES,URI=\"hi.m3u8\"",
-                       inf,
-                       "lo/index.m3u8",
-                       "#EXT-X-STREAM-INF:BANDWIDTH=5000000,AUDIO=\"hi\"",
-                       "hi/index.m3u8"}
-        << "hi/index.m3u8"
-        << "hi.m3u8";
-    QTest::newRow("unquoted values, any case, commas in quotes, blanks")
-        << QStringList{"#EXTM3U",
-                       "  #ext-x-media:type=audio,name=\"a,b\",group-id=aud,default=yes , "
-                       "uri=\"x y.m3u8\"  ",
-                       "#EXT-X-STREAM-INF:CODECS=\"avc1.4d401f,AUDIO=no\",audio=aud",
-                       "v/index.m3u8"}
-        << ""
-        << "x y.m3u8";
-    QTest::newRow("group names are compared as written")
-        << QStringList{"#EXTM3U", en, "#EXT-X-STREAM-INF:BANDWIDTH=1,AUDIO=\"AUD\"", "v/index.m3u8"}
-        << ""
-        << "";
-    QTest::newRow("media playlist") << QStringList{"#EXTM3U", "#EXTINF:1,", "seg0.ts"} << ""
-                                    << "";
-}
-
-void TestM3u8Helpers::audio_rendition() {
-    QFETCH(QStringList, lines);
-    QFETCH(QString, variant);
-    QFETCH(QString, expected);
-    QCOMPARE(AudioRenditionUri(lines, variant), expected);
-}
-
 void TestM3u8Helpers::resolve_url_data() {
     QTest::addColumn<QString>("line");
     QTest::addColumn<QString>("playlist");
@@ -525,6 +447,24 @@ void TestM3u8Helpers::resolve_url_data() {
     QTest::newRow("folder-relative, query dropped") << "x.ts?s=1"
                                                     << "http://h/a/i.m3u8?t=/q"
                                                     << "http://h/a/x.ts?s=1";
+    QTest::newRow("dot-dot above the root") << "../../../../hls/x.ts"
+                                            << "http://h/pl/f/index.m3u8"
+                                            << "http://h/hls/x.ts";
+    QTest::newRow("dot segments inside") << "./a/./b/../x.ts"
+                                         << "http://h/p/i.m3u8"
+                                         << "http://h/p/a/x.ts";
+    QTest::newRow("query only") << "?part=2"
+                                << "http://h/p/i.m3u8?part=1"
+                                << "http://h/p/i.m3u8?part=2";
+    QTest::newRow("fragment dropped") << "x.ts#t=10"
+                                      << "http://h/p/i.m3u8"
+                                      << "http://h/p/x.ts";
+    QTest::newRow("http:// in a relative line's query") << "get?u=http://o/x.ts"
+                                                        << "http://h/p/i.m3u8"
+                                                        << "http://h/p/get?u=http://o/x.ts";
+    QTest::newRow("blank encoded") << "a b.ts"
+                                   << "http://h/p/i.m3u8"
+                                   << "http://h/p/a%20b.ts";
 }
 
 void TestM3u8Helpers::resolve_url() {
@@ -534,44 +474,7 @@ void TestM3u8Helpers::resolve_url() {
     QCOMPARE(ResolveUrl(line, playlist), expected);
 }
 
-void TestM3u8Helpers::local_tag_line_data() {
-    QTest::addColumn<QString>("line");
-    QTest::addColumn<QString>("expected");  // "<dropped>" for a line that goes
-    QTest::newRow("init section") << R"(#EXT-X-MAP:URI="/home/u/.ssh/id_rsa")"
-                                  << "<dropped>";
-    QTest::newRow("init section with range") << R"(#EXT-X-MAP:BYTERANGE="100@0",uri="init.mp4")"
-                                             << "<dropped>";
-    QTest::newRow("rendition") << R"(#EXT-X-MEDIA:TYPE=AUDIO,GROUP-ID="a",URI="a/x.m3u8")"
-                               << "<dropped>";
-    QTest::newRow("part") << R"(#EXT-X-PART:DURATION=0.3,URI="p1.mp4")"
-                          << "<dropped>";
-    QTest::newRow("key without key keeps its method") << R"(#EXT-X-KEY:METHOD=NONE,URI="/etc/x")"
-                                                      << "#EXT-X-KEY:METHOD=NONE";
-    QTest::newRow("key with unterminated uri") << R"(#EXT-X-KEY:URI="/etc/passwd,METHOD=AES-128)"
-                                               << "#EXT-X-KEY:";
-    QTest::newRow("attribute first") << R"(#EXT-X-KEY:URI=/x,METHOD=NONE)"
-                                     << "#EXT-X-KEY:METHOD=NONE";
-    QTest::newRow("segment title mentioning URI=") << "#EXTINF:1.0,URI=x"
-                                                   << "#EXTINF:1.0,URI=x";
-    QTest::newRow("plain tag") << "#EXT-X-TARGETDURATION:1"
-                               << "#EXT-X-TARGETDURATION:1";
-    QTest::newRow("comment") << "# made by hand"
-                             << "# made by hand";
-}
-
-void TestM3u8Helpers::local_tag_line() {
-    QFETCH(QString, line);
-    QFETCH(QString, expected);
-    const QString got = LocalTagLine(line);
-    QCOMPARE(got.isNull() ? QStringLiteral("<dropped>") : got, expected);
-}
-
-void TestM3u8Helpers::end_list_is_added_once() {
-    QStringList live{"#EXTM3U", "#EXTINF:1,", "1.ts"};
-    EnsureEndList(live);
-    QCOMPARE(live, QStringList({"#EXTM3U", "#EXTINF:1,", "1.ts", "#EXT-X-ENDLIST"}));
-    EnsureEndList(live);
-    QCOMPARE(live.size(), 4);
+void TestM3u8Helpers::key_file_names() {
     QCOMPARE(KeyFileName(0), QStringLiteral("key.key"));
     QCOMPARE(KeyFileName(2), QStringLiteral("key3.key"));
 }

@@ -410,9 +410,12 @@ void TestTaskFailures::option_line_in_the_playlist_never_reaches_aria2c() {
     QVERIFY(Run(task, events, m_server.url("/inject/index.m3u8"), m_base.filePath("inj.mp4")));
     QCOMPARE(events.errors, QStringList{"ts下载失败"});
     QVERIFY(!QFile::exists(m_base.filePath("hooked")));
-    // Only the playlist itself was asked for.
-    QCOMPARE(m_server.requestLog().mid(before).size(), 1);
-    QCOMPARE(ReadAll(m_runs + "/run1.lst"), QByteArray());
+    // The lines are relative references on the playlist's own server, never options.
+    for (const QString &request : m_server.requestLog().mid(before))
+        QVERIFY2(request.section(' ', 1).startsWith("/inject/"), qPrintable(request));
+    for (const QByteArray &line : ReadAll(m_runs + "/run1.lst").split('\n'))
+        QVERIFY2(line.isEmpty() || line.startsWith("http://127.0.0.1:") || line.startsWith(" out="),
+                 line.constData());
 }
 
 void TestTaskFailures::segments_without_length_count_only_once_aria2c_finished() {
