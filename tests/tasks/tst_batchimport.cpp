@@ -144,8 +144,9 @@ void TestBatchImport::list_import_commands_share_one_road() {
     QCOMPARE(entries.at(0)->objectName(), QStringLiteral("ZYPlayer1"));
     QCOMPARE(entries.at(1)->objectName(), QStringLiteral("N26"));
     entries.at(0)->trigger();
+    // The same list imported twice into one folder: the second row must not write the first's file.
     QCOMPARE(rig.column(C::ColFile),
-             (QStringList{rig.dir.filePath("L01.mp4"), rig.dir.filePath("L01.mp4")}));
+             (QStringList{rig.dir.filePath("L01.mp4"), rig.dir.filePath("L01 (2).mp4")}));
 }
 
 void TestBatchImport::clipboard_dialog_imports_into_the_chosen_folder() {
