@@ -20,6 +20,7 @@
 
 #include <QAction>
 #include <QClipboard>
+#include <QDir>
 #include <QEvent>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -294,7 +295,7 @@ void M3u8Page::lvwMListKeyDown(int key) {
 
 void M3u8Page::btnMLvwListClick() {
     const QString list = m_dialogs.openFile(this, kListFilter, QStringLiteral("m3u"));
-    if (list.isEmpty())
+    if (list.isEmpty() || RefuseLargeList(list))
         return;
     QString folder;
     if (!SelectFolder(window(), folder, kFolderTitle))
@@ -319,6 +320,15 @@ void M3u8Page::ImportM3uList(const QString &listFile, const QString &saveFolder)
         m_scheduler->AddM3u8Task(task.url, task.outFile, QString());
 }
 
+bool M3u8Page::RefuseLargeList(const QString &listFile) {
+    if (!ListFileTooLarge(listFile))
+        return false;
+    m_dialogs.showNotice(window(), QStringLiteral("提示"),
+                         QStringLiteral("文件超过 16 MB，不是可导入的播放列表或网址列表:\n") +
+                             QDir::toNativeSeparators(listFile));
+    return true;
+}
+
 void M3u8Page::RegisterDropTargets(DropRouter &router) {
     const auto fillAddress = [this](const QStringList &paths) {
         m_ui->edtMUrl->setText(paths.first());
@@ -341,6 +351,8 @@ void M3u8Page::lvwMListDrop(const QStringList &paths) {
     }
     // Asked once the drop is over, so no modal box runs inside the drop itself.
     QTimer::singleShot(0, this, [this, first] {
+        if (RefuseLargeList(first))
+            return;
         QString folder;
         if (SelectFolder(window(), folder, kFolderTitle))
             ImportM3uList(first, folder);

@@ -242,6 +242,16 @@ void TestBatchImport::drops_on_the_three_targets() {
     SendDrop(rig.list()->viewport(), {list});
     QTRY_COMPARE(g_folderTitles.size(), 2);
     QCOMPARE(rig.page.Model()->Count(), 2);
+
+    // A video dropped by mistake is refused before anything reads it or asks for a folder.
+    QFile video(rig.dir.filePath("film.mkv"));
+    QVERIFY(video.open(QIODevice::WriteOnly) && video.resize(17 * 1024 * 1024));
+    video.close();
+    SendDrop(rig.list()->viewport(), {video.fileName()});
+    QTRY_COMPARE(rig.notices.size(), 1);
+    QVERIFY(rig.notices.first().contains(QStringLiteral("文件超过 16 MB")));
+    QCOMPARE(g_folderTitles.size(), 2);
+    QCOMPARE(rig.page.Model()->Count(), 2);
 }
 
 QTEST_MAIN(TestBatchImport)
