@@ -389,7 +389,7 @@ void M3u8Page::btnMLvwDelClick() {
 
 void M3u8Page::btnMLvwUpClick() {
     const int row = SelectedRow();
-    if (row < 0)
+    if (row <= 0)
         return;
     // The row's ID moves with it, so its task keeps reporting into it.
     MoveListItem(m_ui->lvwMList, row, MoveDirection::Up, true);
@@ -398,7 +398,7 @@ void M3u8Page::btnMLvwUpClick() {
 
 void M3u8Page::btnMLvwDownClick() {
     const int row = SelectedRow();
-    if (row < 0)
+    if (row < 0 || row == m_model->Count() - 1)
         return;
     MoveListItem(m_ui->lvwMList, row, MoveDirection::Down, true);
     RenumberColumn(m_model.get(), TaskListModel::ColNumber + 1);
@@ -412,13 +412,16 @@ void M3u8Page::PMenuSaveM3u8Click() {
     const int row = SelectedRow();
     if (row < 0)
         return;
+    // Taken before the dialog: while it is open a row above may finish and leave, and another
+    // task's headers must not go to this task's server.
     const QString url = m_model->Field(row, TaskListModel::ColUrl);
+    const QString headers = m_model->Field(row, TaskListModel::ColHeaders);
     if (!IsUrl(url))
         return;
     const QString path = m_dialogs.saveFile(this, kExportFilter, QStringLiteral("m3u8"));
     if (path.isEmpty())
         return;
-    if (TM3u8::SaveFullUrlM3u8(url, path, m_model->Field(row, TaskListModel::ColHeaders)))
+    if (TM3u8::SaveFullUrlM3u8(url, path, headers))
         m_dialogs.showNotice(window(), QStringLiteral("保存成功"), QStringLiteral("m3u8另存成功"));
     else
         m_dialogs.showNotice(window(), QStringLiteral("提示"), QStringLiteral("m3u8另存失败"));

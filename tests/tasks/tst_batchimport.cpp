@@ -159,6 +159,7 @@ void TestBatchImport::clipboard_dialog_imports_into_the_chosen_folder() {
         QVERIFY(dialog);
         QCOMPARE(dialog->objectName(), QStringLiteral("TfrmClipboard"));
         QCOMPARE(dialog->windowTitle(), QStringLiteral("剪贴板导入"));
+        QVERIFY(!dialog->windowIcon().isNull());
         memoText = dialog->findChild<QPlainTextEdit *>("Memo1")->toPlainText();
         dialog->findChild<QLineEdit *>("edtPreName")->setText("西游记");
         QTest::mouseClick(dialog->findChild<QPushButton *>("btnImport"), Qt::LeftButton);
