@@ -15,6 +15,11 @@ void BoxMessageService::ShowInformation(QWidget *owner, const QString &caption,
     QMessageBox::information(owner, caption, text, QMessageBox::Ok);
 }
 
+bool MessageService::AskYesNo(QWidget *owner, const QString &caption, const QString &text) {
+    return QMessageBox::question(owner, caption, text, QMessageBox::Yes | QMessageBox::No,
+                                 QMessageBox::No) == QMessageBox::Yes;
+}
+
 MessageService &DefaultMessageService() {
     static BoxMessageService service;
     return service;

@@ -16,6 +16,8 @@ public:
     virtual void ShowWarning(QWidget *owner, const QString &caption, const QString &text) = 0;
     // An information box (OK button).
     virtual void ShowInformation(QWidget *owner, const QString &caption, const QString &text) = 0;
+    // A question with Yes and No (icon "question"); true for Yes.
+    virtual bool AskYesNo(QWidget *owner, const QString &caption, const QString &text);
 };
 
 // Real, modal QMessageBox boxes.

@@ -21,6 +21,7 @@
 #include "support/WorkFolders.h"
 #include "support/gui/FileDialogs.h"
 #include "support/gui/GuiUtils.h"
+#include "support/gui/RunWindow.h"
 #include "tasks/page/M3u8Page.h"
 #include "tasks/queue/TaskListModel.h"
 #include "tasks/queue/TaskScheduler.h"
@@ -296,6 +297,10 @@ bool TfrmMain::FormCloseQuery() {
 }
 
 void TfrmMain::closeEvent(QCloseEvent *event) {
+    if (!EndWorkbenchRuns()) {
+        event->ignore();
+        return;
+    }
     if (!m_forceClose && !FormCloseQuery()) {
         event->ignore();
         return;
@@ -304,6 +309,23 @@ void TfrmMain::closeEvent(QCloseEvent *event) {
     if (event->isAccepted()) {
         emit Closed();
     }
+}
+
+bool TfrmMain::EndWorkbenchRuns() {
+    const QList<RunWindow *> runs = RunWindow::RunningWindows();
+    if (runs.isEmpty())
+        return true;
+    // A signal has no one to answer; the user is asked, as ending a run loses its output.
+    if (!m_signalExit.isValid() &&
+        !m_messages->AskYesNo(
+            this, QString::fromLatin1(kAppTitle),
+            QStringLiteral("还有 %1 个转码任务正在运行，退出将结束它们并删除未完成的"
+                           "输出文件。\n是否退出？")
+                .arg(runs.size())))
+        return false;
+    for (RunWindow *run : runs)
+        run->EndRun();
+    return true;
 }
 
 void TfrmMain::ExitFromSignal() {

@@ -121,6 +121,8 @@ private:
     void WriteExitHistory();
     void LoadTaskList();
     void ContinueSignalExit();
+    // Asks before ending the workbench's running tools with the program; false to stay open.
+    bool EndWorkbenchRuns();
 
     // The application-wide hook that hands dropped files to the page under the drop.
     void InstallDropRouting();

@@ -2,6 +2,7 @@
 
 #include "support/FileUtils.h"
 #include "support/ListViewFuncs.h"
+#include "workbench/WorkbenchCommand.h"
 
 #include <QAbstractItemModel>
 #include <QRandomGenerator>
@@ -156,13 +157,13 @@ QString JoinCodec(const QString &fieldText) {
 
 QString BuildJoinParamLine(const QString &listFile, const QString &fieldText,
                            const QString &output) {
-    return QStringLiteral(" -f concat -safe 0 -y -i \"") + listFile + QLatin1Char('"') +
-           JoinCodec(fieldText) + QLatin1Char('"') + output + QLatin1Char('"');
+    return QStringLiteral(" -f concat -safe 0 -y -i ") + QuoteArgument(listFile) +
+           JoinCodec(fieldText) + QuoteArgument(output);
 }
 
 QString BuildBatchParamLine(const QString &input, const QString &params, const QString &output) {
-    return QStringLiteral(" -y -i \"") + input + QStringLiteral("\" ") + params +
-           QStringLiteral(" \"") + output + QLatin1Char('"');
+    return QStringLiteral(" -y -i ") + QuoteArgument(input) + QLatin1Char(' ') + params +
+           QLatin1Char(' ') + QuoteArgument(output);
 }
 
 QString BatchOutputFileName(const QString &input) {

@@ -325,8 +325,9 @@ void BatchPage::btnBJoinClick() {
         m_ffmpegPath, BuildJoinParamLine(listFile, m_ui->edtBCodec->text(), out),
         QFileInfo(out).absolutePath());
     QFile::remove(listFile);
-    if (!run.ended) {
+    if (run.processId != 0 && !run.ended) {
         // The program is quitting and the run was cut short: nothing of it may pass for a join.
+        // A run that never started falls through to the failure notice.
         QFile::remove(out);
         return;
     }
@@ -375,6 +376,7 @@ void BatchPage::btnBRecodecClick() {
     SetRecodecLook(true);
     QPointer<BatchPage> alive(this);
     QStringList consumed;
+    QStringList written;
 
     while (true) {
         if (StopBatch) {
@@ -394,9 +396,12 @@ void BatchPage::btnBRecodecClick() {
         SetStatus(2, overall);
         m_model->removeRows(0, 1);
         consumed << input;
-        // a.mkv would become a.mp4 over the a.mp4 of the same list: that file stays, and the row
-        // counts as failed.
-        const bool clash = OverwritesAnInput(output, consumed + BatchRowPaths(m_model));
+        // a.mkv would become a.mp4 over the a.mp4 of the same list, and a.ts would become the
+        // a.mp4 that a.mkv of this batch has just written: either file stays, and the row counts
+        // as failed.
+        const bool clash = OverwritesAnInput(output, consumed + BatchRowPaths(m_model)) ||
+                           std::any_of(written.begin(), written.end(),
+                                       [&output](const QString &w) { return SameFile(w, output); });
         bool converted = false;
         if (!clash) {
             // The file's own percent, from ffmpeg's machine-readable progress.
@@ -421,16 +426,22 @@ void BatchPage::btnBRecodecClick() {
             converted = RunProducedOutput(run.exitedNormally, run.exitCode, output);
             if (!converted && !stale.Unchanged(output))
                 QFile::remove(output);
-            if (!alive || !run.ended)
+            // A run cut short means the program is quitting. A run that never started (no
+            // ffmpeg, the input's folder gone) is just this file's failure.
+            if (!alive || (run.processId != 0 && !run.ended))
                 return;
         }
-        if (converted)
+        if (converted) {
             ++succeeded;
-        else
+            written << output;
+        } else {
             ++failed;
+        }
         ShowProgress(BatchPercentAfter(succeeded + failed, m_model->rowCount()));
-        if (!clash)
+        if (converted)
             NoticeTranscodeFileDone(output);
+        else if (BalloonHint)
+            ShowBalloon(QStringLiteral("转码失败"), input, kFileBalloonMs);
         if (m_model->rowCount() > 0)
             continue;
 

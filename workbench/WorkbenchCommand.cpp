@@ -117,6 +117,12 @@ QString OutputExtensionForParams(const QString &paramText) {
     return extension;
 }
 
+QString QuoteArgument(const QString &path) {
+    QString quoted = path;
+    quoted.replace(QLatin1String("\""), QLatin1String("\"\"\""));
+    return QLatin1Char('"') + quoted + QLatin1Char('"');
+}
+
 QString BuildWorkbenchParamLine(const QString &paramText, const QString &input,
                                 const QString &output) {
     // Lines pasted one under another are separate arguments, so they are joined with a blank;
@@ -125,9 +131,8 @@ QString BuildWorkbenchParamLine(const QString &paramText, const QString &input,
     params.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
     params.replace(QLatin1Char('\n'), QLatin1Char(' '));
     params.replace(QLatin1Char('\r'), QLatin1Char(' '));
-    const QChar quote = QLatin1Char('"');
-    params.replace(kInputPlaceholder, QStringLiteral(" -y -i ") + quote + input + quote);
-    params.replace(kOutputPlaceholder, quote + output + quote);
+    params.replace(kInputPlaceholder, QStringLiteral(" -y -i ") + QuoteArgument(input));
+    params.replace(kOutputPlaceholder, QuoteArgument(output));
     return params;
 }
 

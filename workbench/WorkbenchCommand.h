@@ -39,6 +39,10 @@ const WorkbenchPreset &DefaultWorkbenchPreset();
 // no audio-only codec; an empty result leaves the output name alone.
 QString OutputExtensionForParams(const QString &paramText);
 
+// A path as one argument of a parameter line: in double quotes, each '"' inside written as three
+// quotes, which the line's split reads as one literal quote.
+QString QuoteArgument(const QString &path);
+
 // The parameter line as ffmpeg gets it: the lines joined with one blank, each "[input]" replaced
 // by " -y -i " and the quoted input, each "[output]" by the quoted output.
 QString BuildWorkbenchParamLine(const QString &paramText, const QString &input,

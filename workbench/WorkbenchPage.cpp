@@ -16,6 +16,9 @@
 #include <QHash>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QMouseEvent>
+
+#include <utility>
 
 namespace {
 
@@ -102,9 +105,15 @@ bool WorkbenchPage::eventFilter(QObject *watched, QEvent *event) {
         if (key == Qt::Key_Return || key == Qt::Key_Enter)
             return true;
     }
-    if (watched == m_ui->edtFFInFile && event->type() == QEvent::MouseButtonRelease &&
+    const bool dblClick = event->type() == QEvent::MouseButtonDblClick;
+    if (watched == m_ui->edtFFInFile && (dblClick || event->type() == QEvent::MouseButtonRelease) &&
         static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton) {
-        edtFFInFileClick();
+        // A double-click is press, release, double-click, release: its first release has acted,
+        // so the second one must not undo that.
+        if (dblClick)
+            m_skipNextRelease = true;
+        else if (!std::exchange(m_skipNextRelease, false))
+            edtFFInFileClick();
     }
     return QWidget::eventFilter(watched, event);
 }
@@ -189,14 +198,14 @@ void WorkbenchPage::btnFRecodeClick() {
         ShowMessage(QStringLiteral("没有扩展名，可能会转码失败"));
         return;
     }
+    // ffmpeg runs in the input's folder, so a relative output name means a file there: resolved
+    // here, the check, the delete below and ffmpeg all mean the same files.
+    input = QFileInfo(input).absoluteFilePath();
+    output = QDir(QFileInfo(input).absolutePath()).absoluteFilePath(output);
     if (SameFile(input, output)) {
         ShowMessage(QStringLiteral("输入和输出文件名相同,无法转码"));
         return;
     }
-    // ffmpeg runs in the input's folder: relative names are resolved here, so the checks, the
-    // delete below and ffmpeg all mean the same files.
-    input = QFileInfo(input).absoluteFilePath();
-    output = QFileInfo(output).absoluteFilePath();
     // A failed run must not leave a stale output behind.
     QFile::remove(output);
     const QString params = BuildWorkbenchParamLine(m_ui->mmoFFCodec->toPlainText(), input, output);

@@ -56,4 +56,5 @@ private:
     FileDialogs *m_dialogs = nullptr;
     std::unique_ptr<FileDialogs> m_ownDialogs;
     QString m_ffmpegPath;
+    bool m_skipNextRelease = false;
 };

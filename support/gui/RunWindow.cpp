@@ -3,13 +3,17 @@
 #include "support/ExternalTools.h"
 #include "support/ProcessUtils.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QFontDatabase>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QVBoxLayout>
+
+#include <utility>
 
 namespace {
 
@@ -50,8 +54,44 @@ RunWindow::RunWindow(QProcess *process)
 }
 
 RunWindow::~RunWindow() {
-    EndProcess(m_probe);
-    EndProcess(m_process);
+    // Never a blocking wait here: the window goes at once and the tools are ended behind it.
+    EndProcessLater(m_probe);
+    m_probe = nullptr;
+    HandOverProcess();
+}
+
+bool RunWindow::Running() const {
+    return m_process && m_process->state() != QProcess::NotRunning;
+}
+
+QList<RunWindow *> RunWindow::RunningWindows() {
+    QList<RunWindow *> windows;
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
+        auto *run = qobject_cast<RunWindow *>(widget);
+        if (run && run->Running())
+            windows.append(run);
+    }
+    return windows;
+}
+
+void RunWindow::EndRun() {
+    close();
+}
+
+void RunWindow::HandOverProcess() {
+    QProcess *process = std::exchange(m_process, nullptr);
+    if (!process)
+        return;
+    const bool running = process->state() != QProcess::NotRunning;
+    const QString output = OutputOf(*process);
+    const QString workDir = process->workingDirectory();
+    EndProcessLater(process);
+    if (running && !output.isEmpty()) {
+        // A cut-off run leaves a broken file; the reaper emits finished even at the program's end.
+        const QString path =
+            QDir(workDir.isEmpty() ? QDir::currentPath() : workDir).absoluteFilePath(output);
+        connect(process, &QProcess::finished, process, [path] { QFile::remove(path); });
+    }
 }
 
 bool RunWindow::Present(QProcess *process) {
@@ -136,7 +176,7 @@ void RunWindow::ReadConsole() {
     const QByteArray bytes = m_process->readAllStandardError();
     // Until ffprobe has answered, the console's own "Duration:" line gives the percent.
     m_progress.FeedConsole(bytes);
-    QString text = QString::fromLocal8Bit(bytes);
+    QString text = m_decoder(bytes);
     // ffmpeg redraws its status line with carriage returns; show each state on its own line.
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
@@ -177,6 +217,6 @@ void RunWindow::UpdateTitle() {
 
 void RunWindow::closeEvent(QCloseEvent *event) {
     // Closing the window ends the run, as closing a console window does.
-    EndProcess(m_process);
+    HandOverProcess();
     event->accept();
 }

@@ -6,6 +6,8 @@
 
 #include "support/FfmpegProgress.h"
 
+#include <QList>
+#include <QStringDecoder>
 #include <QWidget>
 
 class QPlainTextEdit;
@@ -28,12 +30,21 @@ public:
     static QString InputOf(const QProcess &process);
     QString ConsoleText() const;
     bool Failed() const { return m_failed; }
+    bool Running() const;
+
+    // The windows whose tool is still running.
+    static QList<RunWindow *> RunningWindows();
+    // Ends the run without waiting for it (terminate now, kill later) and removes its partial
+    // output once the tool has gone; the window closes.
+    void EndRun();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
     bool Start();
+    // Gives a running tool to the process reaper to end it, its partial output to be removed.
+    void HandOverProcess();
     void ProbeDuration();
     void ReadConsole();
     void ReadProgress();
@@ -44,6 +55,8 @@ private:
     QProcess *m_probe = nullptr;
     QPlainTextEdit *m_console;
     QString m_outputName;
+    // One decoder for the whole run: a character may be split between two reads.
+    QStringDecoder m_decoder{QStringDecoder::System};
     FfmpegProgress m_progress;
     int m_percent = -1;
     bool m_failed = false;

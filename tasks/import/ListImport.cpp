@@ -75,12 +75,16 @@ QList<ImportedTask> ListImportTasks(QStringList lines, const QString &prefix,
     return tasks;
 }
 
+bool ListFileTooLarge(const QString &listFile) {
+    return QFileInfo(listFile).size() > kMaxListFileBytes;
+}
+
 QList<ImportedTask> ImportM3uList(const QString &listFile, const QString &saveFolder,
                                   bool noPrefix) {
     if (listFile.isEmpty() || saveFolder.isEmpty())
         return {};
     const QFileInfo file(listFile);
-    if (!file.isFile() || !QFileInfo(saveFolder).isDir())
+    if (!file.isFile() || !QFileInfo(saveFolder).isDir() || ListFileTooLarge(listFile))
         return {};
     const QString prefix = noPrefix ? QString() : file.completeBaseName();
     QStringList lines;

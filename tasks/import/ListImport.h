@@ -24,7 +24,14 @@ QString TrimBlanks(const QString &text);
 QList<ImportedTask> ListImportTasks(QStringList lines, const QString &prefix,
                                     const QString &saveFolder);
 
-// The list import of one file: nothing when the file or the folder is missing. The prefix is
+// The largest list file the import reads: playlists and address lists are small, and a video
+// dropped by mistake must not be read whole into memory.
+inline constexpr qint64 kMaxListFileBytes = 16 * 1024 * 1024;
+// True when the list import refuses the file for its size.
+bool ListFileTooLarge(const QString &listFile);
+
+// The list import of one file: nothing when the file or the folder is missing or the file is
+// too large. The prefix is
 // the file's name without its last extension, or empty with `noPrefix`.
 QList<ImportedTask> ImportM3uList(const QString &listFile, const QString &saveFolder,
                                   bool noPrefix);

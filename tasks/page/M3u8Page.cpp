@@ -20,6 +20,7 @@
 
 #include <QAction>
 #include <QClipboard>
+#include <QDir>
 #include <QEvent>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -294,7 +295,7 @@ void M3u8Page::lvwMListKeyDown(int key) {
 
 void M3u8Page::btnMLvwListClick() {
     const QString list = m_dialogs.openFile(this, kListFilter, QStringLiteral("m3u"));
-    if (list.isEmpty())
+    if (list.isEmpty() || RefuseLargeList(list))
         return;
     QString folder;
     if (!SelectFolder(window(), folder, kFolderTitle))
@@ -319,6 +320,15 @@ void M3u8Page::ImportM3uList(const QString &listFile, const QString &saveFolder)
         m_scheduler->AddM3u8Task(task.url, task.outFile, QString());
 }
 
+bool M3u8Page::RefuseLargeList(const QString &listFile) {
+    if (!ListFileTooLarge(listFile))
+        return false;
+    m_dialogs.showNotice(window(), QStringLiteral("提示"),
+                         QStringLiteral("文件超过 16 MB，不是可导入的播放列表或网址列表:\n") +
+                             QDir::toNativeSeparators(listFile));
+    return true;
+}
+
 void M3u8Page::RegisterDropTargets(DropRouter &router) {
     const auto fillAddress = [this](const QStringList &paths) {
         m_ui->edtMUrl->setText(paths.first());
@@ -341,6 +351,8 @@ void M3u8Page::lvwMListDrop(const QStringList &paths) {
     }
     // Asked once the drop is over, so no modal box runs inside the drop itself.
     QTimer::singleShot(0, this, [this, first] {
+        if (RefuseLargeList(first))
+            return;
         QString folder;
         if (SelectFolder(window(), folder, kFolderTitle))
             ImportM3uList(first, folder);
@@ -377,7 +389,7 @@ void M3u8Page::btnMLvwDelClick() {
 
 void M3u8Page::btnMLvwUpClick() {
     const int row = SelectedRow();
-    if (row < 0)
+    if (row <= 0)
         return;
     // The row's ID moves with it, so its task keeps reporting into it.
     MoveListItem(m_ui->lvwMList, row, MoveDirection::Up, true);
@@ -386,7 +398,7 @@ void M3u8Page::btnMLvwUpClick() {
 
 void M3u8Page::btnMLvwDownClick() {
     const int row = SelectedRow();
-    if (row < 0)
+    if (row < 0 || row == m_model->Count() - 1)
         return;
     MoveListItem(m_ui->lvwMList, row, MoveDirection::Down, true);
     RenumberColumn(m_model.get(), TaskListModel::ColNumber + 1);
@@ -400,13 +412,16 @@ void M3u8Page::PMenuSaveM3u8Click() {
     const int row = SelectedRow();
     if (row < 0)
         return;
+    // Taken before the dialog: while it is open a row above may finish and leave, and another
+    // task's headers must not go to this task's server.
     const QString url = m_model->Field(row, TaskListModel::ColUrl);
+    const QString headers = m_model->Field(row, TaskListModel::ColHeaders);
     if (!IsUrl(url))
         return;
     const QString path = m_dialogs.saveFile(this, kExportFilter, QStringLiteral("m3u8"));
     if (path.isEmpty())
         return;
-    if (TM3u8::SaveFullUrlM3u8(url, path, m_model->Field(row, TaskListModel::ColHeaders)))
+    if (TM3u8::SaveFullUrlM3u8(url, path, headers))
         m_dialogs.showNotice(window(), QStringLiteral("保存成功"), QStringLiteral("m3u8另存成功"));
     else
         m_dialogs.showNotice(window(), QStringLiteral("提示"), QStringLiteral("m3u8另存失败"));

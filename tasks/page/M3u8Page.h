@@ -110,6 +110,8 @@ private:
     void SetUpButtonColumn();
     void SetUpListMenu();
     int SelectedRow() const;
+    // Says so and returns true when a list file is too large to import.
+    bool RefuseLargeList(const QString &listFile);
 
     std::unique_ptr<Ui::M3u8Page> m_ui;
     // Destroyed in reverse: the scheduler (and its slots) before the rows and the controller.

@@ -1,5 +1,6 @@
 #include "tasks/page/UnitFormClipboard.h"
 
+#include "resources/KorviResources.h"
 #include "support/gui/GuiUtils.h"
 #include "tasks/import/ListImport.h"
 
@@ -8,6 +9,7 @@
 #include <QClipboard>
 #include <QEvent>
 #include <QGuiApplication>
+#include <QIcon>
 
 TfrmClipboard::TfrmClipboard(AddTask addTask, Notice notice, QWidget *parent)
     : QDialog(parent),
@@ -37,6 +39,10 @@ void TfrmClipboard::FormCreate() {
         font.setFamily(QStringLiteral("宋体"));
     font.setPointSize(10);
     setFont(font);
+    // The clipboard picture of the button that opens it, so the dialog is told apart in the task
+    // bar from the main window.
+    InitKorviResources();
+    setWindowIcon(QIcon(PictureResourcePath(QStringLiteral("LVWCLIPBRD"))));
     if (parentWidget()) {
         QRect frame = geometry();
         frame.moveCenter(parentWidget()->window()->geometry().center());

@@ -43,6 +43,22 @@ QString AbsoluteOutputPath(const QString &path, const QString &home) {
     return QDir::cleanPath(QDir(home).filePath(relative));
 }
 
+QString FreeOutputName(const QString &path, const std::function<bool(const QString &)> &taken) {
+    if (!taken(path))
+        return path;
+    // "name.mp4" becomes "name (2).mp4": the number goes before the extension of the file name,
+    // never into a folder name that holds a dot.
+    const int slash = path.lastIndexOf(QLatin1Char('/'));
+    int dot = path.lastIndexOf(QLatin1Char('.'));
+    if (dot <= slash + 1)
+        dot = path.size();
+    for (int n = 2;; ++n) {
+        const QString candidate = path.left(dot) + QStringLiteral(" (%1)").arg(n) + path.mid(dot);
+        if (!taken(candidate))
+            return candidate;
+    }
+}
+
 TaskScheduler::TaskScheduler(TaskListModel *model, SchedulerHost *host, DownloadTaskFactory factory,
                              QObject *parent)
     : QObject(parent),
@@ -123,7 +139,16 @@ void TaskScheduler::AddM3u8Task(const QString &url, const QString &outFile,
     const QString output = AbsoluteOutputPath(outFile.trimmed(), QDir::homePath());
     if (address.isEmpty() || output.isEmpty())
         return;
-    m_model->AppendRow(QString::number(m_model->Count() + 1), output, address, headers);
+    // Two rows writing one file would overwrite each other, and a failed merge of one would
+    // remove the other's finished file.
+    const QString unique = FreeOutputName(output, [this](const QString &candidate) {
+        for (int row = 0; row < m_model->Count(); ++row) {
+            if (m_model->Field(row, TaskListModel::ColFile) == candidate)
+                return true;
+        }
+        return false;
+    });
+    m_model->AppendRow(QString::number(m_model->Count() + 1), unique, address, headers);
     if (!Stopped)
         ArmTimer();
 }

@@ -16,6 +16,7 @@
 #include <QStringList>
 
 #include <array>
+#include <functional>
 #include <memory>
 
 class QTimer;
@@ -25,6 +26,8 @@ class TaskListModel;
 // afterwards, so a relative path is taken against `home` (and "~/" means `home`). An absolute
 // path is kept as given.
 QString AbsoluteOutputPath(const QString &path, const QString &home);
+// `path` when `taken` says it is free, else the first free of "name (2).ext", "name (3).ext", ...
+QString FreeOutputName(const QString &path, const std::function<bool(const QString &)> &taken);
 
 class TaskScheduler : public QObject {
     Q_OBJECT

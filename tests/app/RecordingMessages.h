@@ -25,7 +25,13 @@ public:
         boxes.append({QStringLiteral("information"), caption, text});
     }
 
+    bool AskYesNo(QWidget *, const QString &caption, const QString &text) override {
+        boxes.append({QStringLiteral("question"), caption, text});
+        return answerYes;
+    }
+
     QList<ShownBox> boxes;
+    bool answerYes = false;
 };
 
 // A settings file of its own for every window a test builds, so no run sees what an earlier one

@@ -423,12 +423,15 @@ private slots:
 
     void lists_are_read_only_grid_views_selecting_whole_rows_data() {
         QTest::addColumn<QString>("name");
-        QTest::newRow("batch list") << "lvwBList";
-        QTest::newRow("task list") << "lvwMList";
+        QTest::addColumn<QAbstractItemView::SelectionMode>("mode");
+        QTest::newRow("batch list") << "lvwBList" << QAbstractItemView::ExtendedSelection;
+        QTest::newRow("task list, one row at a time")
+            << "lvwMList" << QAbstractItemView::SingleSelection;
     }
 
     void lists_are_read_only_grid_views_selecting_whole_rows() {
         QFETCH(QString, name);
+        QFETCH(QAbstractItemView::SelectionMode, mode);
         RecordingMessages messages;
         TfrmMain w(QuietSeams(messages));
         auto *list = w.findChild<QTableView *>(name);
@@ -436,7 +439,7 @@ private slots:
         QCOMPARE(list->editTriggers(), QAbstractItemView::NoEditTriggers);
         QVERIFY(list->showGrid());
         QCOMPARE(list->selectionBehavior(), QAbstractItemView::SelectRows);
-        QCOMPARE(list->selectionMode(), QAbstractItemView::ExtendedSelection);
+        QCOMPARE(list->selectionMode(), mode);
     }
 
     void donation_picture_with_its_note_below() {

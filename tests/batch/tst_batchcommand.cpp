@@ -3,6 +3,7 @@
 #include "batch/BatchCommand.h"
 #include "support/FfmpegProgress.h"
 
+#include <QProcess>
 #include <QStandardItemModel>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -188,6 +189,14 @@ void TestBatchCommand::parameter_lines_are_exact_data() {
         << " -y -i \"/v/a b.ts\" -vcodec h264 -acodec aac \"/v/a b.mp4\"";
     QTest::newRow("batch, untrimmed")
         << BuildBatchParamLine("/v/a.ts", "  ", "/v/a.mp4") << " -y -i \"/v/a.ts\"    \"/v/a.mp4\"";
+    // Every character of a name survives the split into arguments, quotes included.
+    QTest::newRow("batch, quotes in names")
+        << QProcess::splitCommand(BuildBatchParamLine("/v/say \"hi\".ts", "-c copy", "/v/\"o\""))
+               .join('|')
+        << "-y|-i|/v/say \"hi\".ts|-c|copy|/v/\"o\"";
+    QTest::newRow("join, quote in the output")
+        << QProcess::splitCommand(BuildJoinParamLine("/t/L.txt", "", "/v/a \"b\".mp4")).join('|')
+        << "-f|concat|-safe|0|-y|-i|/t/L.txt|/v/a \"b\".mp4";
     QTest::newRow("batch output of .ts") << BatchOutputFileName("/v/a.ts") << "/v/a.mp4";
     QTest::newRow("batch output of .mp4") << BatchOutputFileName("/v/a.mp4") << "/v/a-new.mp4";
 }

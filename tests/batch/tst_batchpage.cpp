@@ -109,6 +109,9 @@ private slots:
     void batch_counts_real_successes_and_leaves_a_stale_output_uncounted();
     void stop_during_the_second_of_five_then_a_new_batch();
     void batch_output_never_replaces_a_file_of_its_list();
+    void batch_goes_on_past_a_file_ffmpeg_cannot_start_for();
+    void join_whose_ffmpeg_cannot_start_reports_the_failure();
+    void second_file_of_one_output_name_is_not_run();
     void empty_parameters_are_refused();
 
 private:
@@ -394,6 +397,7 @@ void TestBatchPage::batch_counts_real_successes_and_leaves_a_stale_output_uncoun
     QCOMPARE(m_status[2].last(), QString());
     QCOMPARE(m_sink.balloons.size(), 4);
     QCOMPARE(m_sink.balloons.at(0), "转码完成|" + Path("clip.mp4") + "|1000");
+    QCOMPARE(m_sink.balloons.at(2), "转码失败|" + Path("junk.mkv") + "|1000");
     QCOMPARE(m_sink.balloons.at(3), QStringLiteral("所有转码任务完成|成功 2 个\n失败 1 个|1000"));
     QCOMPARE(m_sink.sounds, QStringList{"DONE"});
 }
@@ -446,6 +450,50 @@ void TestBatchPage::batch_output_never_replaces_a_file_of_its_list() {
              QStringLiteral("所有转码任务完成\n成功 1 个\n失败 1 个"));
     QCOMPARE(TestTools::ReadFile(Path("pair.mp4")), original);
     QVERIFY(MediaProbe::HasVideo(Path("pair-new.mp4")));
+}
+
+void TestBatchPage::batch_goes_on_past_a_file_ffmpeg_cannot_start_for() {
+    BalloonHint = true;
+    Control<QLineEdit>("edtBCodec")->setText(QStringLiteral("-c copy"));
+    QFile::remove(Path("clip.mp4"));
+    // The first file's folder has gone, so ffmpeg cannot be started in it.
+    SetRows({Path("gone/away.ts"), Path("clip.ts")});
+    QTest::mouseClick(Control<QPushButton>("btnBRecodec"), Qt::LeftButton);
+    QCOMPARE(m_messages.boxes.size(), 1);
+    QCOMPARE(m_messages.boxes.first().text,
+             QStringLiteral("所有转码任务完成\n成功 1 个\n失败 1 个"));
+    QCOMPARE(Control<QPushButton>("btnBRecodec")->text(), QStringLiteral("批量转码"));
+    QVERIFY(MediaProbe::HasVideo(Path("clip.mp4")));
+    QCOMPARE(m_sink.balloons.at(0), "转码失败|" + Path("gone/away.ts") + "|1000");
+    QCOMPARE(m_status[1].last(), QString());
+}
+
+void TestBatchPage::join_whose_ffmpeg_cannot_start_reports_the_failure() {
+    m_page->SetFFmpegPath(Path("tools/no-such-ffmpeg"));
+    SetRows({Path("one.mp4"), Path("two.mp4")});
+    const QStringList before = Rows();
+    m_dialogs.saveAnswer = Path("unstarted.mp4");
+    QTest::mouseClick(Control<QPushButton>("btnBJoin"), Qt::LeftButton);
+    QCOMPARE(m_messages.boxes.size(), 1);
+    QCOMPARE(m_messages.boxes.first().text, QStringLiteral("文件合并失败!"));
+    QCOMPARE(m_sink.sounds, QStringList{"DONE"});
+    QCOMPARE(m_status[1].last(), QString());
+    QCOMPARE(Rows(), before);
+}
+
+void TestBatchPage::second_file_of_one_output_name_is_not_run() {
+    QVERIFY(TestTools::RunTool(QStringLiteral("ffmpeg"), {"-v", "error", "-y", "-f", "lavfi", "-i",
+                                                          "testsrc=duration=1:size=320x240:rate=10",
+                                                          "-c:v", "mpeg4", Path("twin.mkv")}));
+    QVERIFY(QFile::copy(Path("clip.ts"), Path("twin.ts")));
+    QFile::remove(Path("twin.mp4"));
+    Control<QLineEdit>("edtBCodec")->setText(QStringLiteral("-c copy"));
+    SetRows({Path("twin.mkv"), Path("twin.ts")});
+    QTest::mouseClick(Control<QPushButton>("btnBRecodec"), Qt::LeftButton);
+    QCOMPARE(m_messages.boxes.size(), 1);
+    QCOMPARE(m_messages.boxes.first().text,
+             QStringLiteral("所有转码任务完成\n成功 1 个\n失败 1 个"));
+    QCOMPARE(MediaProbe::VideoSize(Path("twin.mp4")), QSize(320, 240));
 }
 
 void TestBatchPage::empty_parameters_are_refused() {

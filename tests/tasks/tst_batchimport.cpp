@@ -144,8 +144,9 @@ void TestBatchImport::list_import_commands_share_one_road() {
     QCOMPARE(entries.at(0)->objectName(), QStringLiteral("ZYPlayer1"));
     QCOMPARE(entries.at(1)->objectName(), QStringLiteral("N26"));
     entries.at(0)->trigger();
+    // The same list imported twice into one folder: the second row must not write the first's file.
     QCOMPARE(rig.column(C::ColFile),
-             (QStringList{rig.dir.filePath("L01.mp4"), rig.dir.filePath("L01.mp4")}));
+             (QStringList{rig.dir.filePath("L01.mp4"), rig.dir.filePath("L01 (2).mp4")}));
 }
 
 void TestBatchImport::clipboard_dialog_imports_into_the_chosen_folder() {
@@ -158,6 +159,7 @@ void TestBatchImport::clipboard_dialog_imports_into_the_chosen_folder() {
         QVERIFY(dialog);
         QCOMPARE(dialog->objectName(), QStringLiteral("TfrmClipboard"));
         QCOMPARE(dialog->windowTitle(), QStringLiteral("剪贴板导入"));
+        QVERIFY(!dialog->windowIcon().isNull());
         memoText = dialog->findChild<QPlainTextEdit *>("Memo1")->toPlainText();
         dialog->findChild<QLineEdit *>("edtPreName")->setText("西游记");
         QTest::mouseClick(dialog->findChild<QPushButton *>("btnImport"), Qt::LeftButton);
@@ -240,6 +242,16 @@ void TestBatchImport::drops_on_the_three_targets() {
     g_folder.clear();
     SendDrop(rig.list()->viewport(), {list});
     QTRY_COMPARE(g_folderTitles.size(), 2);
+    QCOMPARE(rig.page.Model()->Count(), 2);
+
+    // A video dropped by mistake is refused before anything reads it or asks for a folder.
+    QFile video(rig.dir.filePath("film.mkv"));
+    QVERIFY(video.open(QIODevice::WriteOnly) && video.resize(17 * 1024 * 1024));
+    video.close();
+    SendDrop(rig.list()->viewport(), {video.fileName()});
+    QTRY_COMPARE(rig.notices.size(), 1);
+    QVERIFY(rig.notices.first().contains(QStringLiteral("文件超过 16 MB")));
+    QCOMPARE(g_folderTitles.size(), 2);
     QCOMPARE(rig.page.Model()->Count(), 2);
 }
 

@@ -39,6 +39,7 @@ using C = TaskListModel;
 struct Rig {
     FakeTaskPool pool;
     QString saveAnswer;
+    std::function<void()> whileSaving;
     QStringList notices;
     QStringList opened;
     M3u8Page page;
@@ -49,6 +50,8 @@ struct Rig {
         M3u8PageDialogs dialogs;
         dialogs.saveFile = [this](QWidget *, const QString &filter, const QString &suffix) {
             notices << QStringLiteral("save|%1|%2").arg(filter, suffix);
+            if (whileSaving)
+                whileSaving();
             return saveAnswer;
         };
         dialogs.showNotice = [this](QWidget *, const QString &caption, const QString &text) {
@@ -193,13 +196,15 @@ void TestListCommands::moved_running_row_keeps_reporting_into_itself() {
     QTest::mouseClick(rig.find<QPushButton>("btnMStartTask"), Qt::LeftButton);
     const QString id = rig.model()->Field(0, C::ColId);
     QVERIFY(!id.isEmpty());
-    // The top row up and the bottom row down change nothing.
+    // The top row up and the bottom row down change nothing, not even the numbers.
     const QStringList before = rig.column(C::ColUrl);
+    rig.model()->SetField(0, C::ColNumber, QStringLiteral("7"));
     rig.select(0);
     rig.click("btnMLvwUp");
     rig.select(2);
     rig.click("btnMLvwDown");
     QCOMPARE(rig.column(C::ColUrl), before);
+    QCOMPARE(rig.column(C::ColNumber), (QStringList{"7", "2", "3"}));
 
     rig.select(0);
     rig.click("btnMLvwDown");
@@ -295,13 +300,19 @@ void TestListCommands::details_dialog_shows_the_row() {
 void TestListCommands::export_writes_full_addresses() {
     QVERIFY2(!TestStreams::Root().isEmpty(), "the test streams could not be made");
     HlsTestServer server;
-    QVERIFY2(server.start(TestStreams::Root()), qPrintable(server.errorString()));
+    HlsServerOptions options;
+    options.requireHeader = QStringLiteral("X-Token: t");
+    QVERIFY2(server.start(TestStreams::Root(), options), qPrintable(server.errorString()));
     Rig rig;
-    rig.page.Scheduler()->AddM3u8Task(server.url("/clear/index.m3u8"), "/v/a.mp4", QString());
-    rig.page.Scheduler()->AddM3u8Task(server.url("/no/such.m3u8"), "/v/b.mp4", QString());
+    rig.page.Scheduler()->AddM3u8Task(server.url("/other.m3u8"), "/v/o.mp4", "X-Token: other");
+    rig.page.Scheduler()->AddM3u8Task(server.url("/clear/index.m3u8"), "/v/a.mp4", "X-Token: t");
     rig.saveAnswer = m_base.filePath("full.m3u8");
-    rig.select(0);
+    // The row above finishes and leaves while the dialog is open: the export keeps its own row's
+    // headers.
+    rig.whileSaving = [&rig] { rig.model()->RemoveRow(0); };
+    rig.select(1);
     rig.entry("PMenuSaveM3u8")->trigger();
+    rig.whileSaving = nullptr;
     QCOMPARE(rig.notices, (QStringList{"save|m3u8列表文件(*.m3u8)|m3u8", "保存成功|m3u8另存成功"}));
     QFile saved(rig.saveAnswer);
     QVERIFY(saved.open(QIODevice::ReadOnly));
@@ -311,6 +322,7 @@ void TestListCommands::export_writes_full_addresses() {
         QVERIFY2(line.startsWith('#') || line.startsWith(server.baseUrl()), qPrintable(line));
 
     rig.notices.clear();
+    rig.page.Scheduler()->AddM3u8Task(server.url("/no/such.m3u8"), "/v/b.mp4", "X-Token: t");
     rig.select(1);
     rig.entry("PMenuSaveM3u8")->trigger();
     QCOMPARE(rig.notices.last(), QStringLiteral("提示|m3u8另存失败"));

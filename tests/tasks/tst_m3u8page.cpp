@@ -173,7 +173,7 @@ void TestM3u8Page::list_shows_the_seven_columns_with_the_id_hidden() {
     QCOMPARE(list->columnWidth(C::ColUrl), 150);
     QCOMPARE(list->columnWidth(C::ColHeaders), 60);
     QCOMPARE(list->horizontalHeader()->sectionResizeMode(C::ColFile), QHeaderView::Stretch);
-    QCOMPARE(list->selectionMode(), QAbstractItemView::ExtendedSelection);
+    QCOMPARE(list->selectionMode(), QAbstractItemView::SingleSelection);
 }
 
 void TestM3u8Page::add_button_appends_a_row_and_keeps_the_fields() {

@@ -95,6 +95,8 @@ private slots:
     void close_is_refused_while_running_and_allowed_after_stop_events();
     void close_when_idle_is_allowed_at_once();
     void refused_close_keeps_an_armed_tick_from_restarting_rows();
+    void same_output_as_a_listed_row_gets_the_first_free_number_data();
+    void same_output_as_a_listed_row_gets_the_first_free_number();
     void relative_output_is_taken_against_home_data();
     void relative_output_is_taken_against_home();
     void running_row_is_not_removed_but_others_are();
@@ -692,6 +694,31 @@ void TestTaskScheduler::refused_close_keeps_an_armed_tick_from_restarting_rows()
     QCOMPARE(rig.slot(1)->Starts(), 2);
     QCOMPARE(rig.slot(2)->Starts(), 2);
     QVERIFY(rig.model.IsRowRunning(0) && rig.model.IsRowRunning(1));
+}
+
+void TestTaskScheduler::same_output_as_a_listed_row_gets_the_first_free_number_data() {
+    QTest::addColumn<QStringList>("added");
+    QTest::addColumn<QStringList>("kept");
+    QTest::newRow("three of one name")
+        << QStringList{"/v/正片.mp4", "/v/正片.mp4", "/v/正片.mp4"}
+        << QStringList{"/v/正片.mp4", "/v/正片 (2).mp4", "/v/正片 (3).mp4"};
+    QTest::newRow("a numbered name already listed")
+        << QStringList{"/v/a.mp4", "/v/a (2).mp4", "/v/a.mp4"}
+        << QStringList{"/v/a.mp4", "/v/a (2).mp4", "/v/a (3).mp4"};
+    QTest::newRow("no extension, dotted folder")
+        << QStringList{"/v.d/a", "/v.d/a"} << QStringList{"/v.d/a", "/v.d/a (2)"};
+}
+
+void TestTaskScheduler::same_output_as_a_listed_row_gets_the_first_free_number() {
+    QFETCH(QStringList, added);
+    QFETCH(QStringList, kept);
+    Rig rig(1);
+    for (int n = 0; n < added.size(); ++n)
+        rig.scheduler.AddM3u8Task(UrlOf(n + 1), added.at(n), QString());
+    QStringList files;
+    for (int row = 1; row <= rig.model.Count(); ++row)
+        files << rig.field(row, C::ColFile);
+    QCOMPARE(files, kept);
 }
 
 void TestTaskScheduler::relative_output_is_taken_against_home_data() {

@@ -4,6 +4,7 @@
 #include "MediaProbe.h"
 #include "TestTools.h"
 #include "app/UnitFormMain.h"
+#include "support/ProcessUtils.h"
 #include "support/gui/GuiUtils.h"
 #include "support/gui/RunWindow.h"
 #include "workbench/WorkbenchCommand.h"
@@ -71,9 +72,12 @@ private slots:
     void failing_run_keeps_its_window_with_the_exit_status();
     void run_window_title_shows_the_percent_data();
     void run_window_title_shows_the_percent();
+    void relative_output_with_quotes_is_written_beside_the_input();
     void clicks_on_the_input_alternate_between_clear_and_paste();
     void drops_fill_the_input_data();
     void drops_fill_the_input();
+    void console_keeps_a_character_split_between_reads();
+    void exit_asks_before_ending_a_run_and_never_waits_for_it();
 
 private:
     template <typename T>
@@ -287,6 +291,25 @@ void TestWorkbenchPage::run_window_title_shows_the_percent() {
     QTRY_VERIFY_WITH_TIMEOUT(!window, 30000);
 }
 
+void TestWorkbenchPage::relative_output_with_quotes_is_written_beside_the_input() {
+    QVERIFY(QFile::copy(m_media, Path("say \"hi\".mkv")));
+    // What a broken split would read instead of the quoted names.
+    QVERIFY(TestTools::WriteFile(Path("say hi.mkv"), "decoy"));
+    QVERIFY(QDir(m_dir.path()).mkpath("elsewhere"));
+    QVERIFY(TestTools::WriteFile(Path("elsewhere/say \"hi\".mp4"), "not ffmpeg's to touch"));
+    const QString previous = QDir::currentPath();
+    QDir::setCurrent(Path("elsewhere"));
+    SetNames(Path("say \"hi\".mkv"), QStringLiteral("say \"hi\".mp4"));
+    QTest::mouseClick(Control<QPushButton>("btnFRecode"), Qt::LeftButton);
+    QDir::setCurrent(previous);
+    QVERIFY(m_messages.boxes.isEmpty());
+    QTRY_VERIFY_WITH_TIMEOUT(RunWindows().isEmpty(), 60000);
+    QVERIFY(MediaProbe::Duration(Path("say \"hi\".mp4")) > 1.5);
+    QCOMPARE(TestTools::ReadFile(Path("elsewhere/say \"hi\".mp4")),
+             QByteArray("not ffmpeg's to touch"));
+    QVERIFY(!QFile::exists(Path("say hi.mp4")));
+}
+
 void TestWorkbenchPage::clicks_on_the_input_alternate_between_clear_and_paste() {
     auto *input = Control<QLineEdit>("edtFFInFile");
     input->setText(Path("a.mp4"));
@@ -297,6 +320,16 @@ void TestWorkbenchPage::clicks_on_the_input_alternate_between_clear_and_paste() 
     QTest::mouseClick(input, Qt::LeftButton);
     QCOMPARE(input->text(), Path("pasted.mkv"));
     QCOMPARE(Control<QLineEdit>("edtFFOutFile")->text(), Path("pasted.mp4"));
+    // A double-click (press, release, double-click, release) acts once, as its hint says.
+    const auto doubleClick = [input] {
+        QTest::mouseClick(input, Qt::LeftButton);
+        QTest::mouseDClick(input, Qt::LeftButton);
+        QTest::mouseRelease(input, Qt::LeftButton);
+    };
+    doubleClick();
+    QCOMPARE(input->text(), QString());
+    doubleClick();
+    QCOMPARE(input->text(), Path("pasted.mkv"));
     // The parameter editor keeps one line: Enter adds no break.
     auto *codec = Control<QPlainTextEdit>("mmoFFCodec");
     QTest::keyClick(codec, Qt::Key_Return);
@@ -320,6 +353,53 @@ void TestWorkbenchPage::drops_fill_the_input() {
     QVERIFY(DropOn(widget, {"/media/first.mp4", "/media/second.mkv"}));
     QCOMPARE(Control<QLineEdit>("edtFFInFile")->text(), QStringLiteral("/media/first.mp4"));
     QCOMPARE(Control<QLineEdit>("edtFFOutFile")->text(), QStringLiteral("/media/first-new.mp4"));
+}
+
+void TestWorkbenchPage::console_keeps_a_character_split_between_reads() {
+    QTemporaryDir tools;
+    const QString tool = tools.filePath(QStringLiteral("talker"));
+    // "中文" in UTF-8, its first character cut after two of its three bytes.
+    QVERIFY(TestTools::WriteFile(tool,
+                                 "#!/bin/sh\nprintf '\\344\\270' >&2\nsleep 0.5\n"
+                                 "printf '\\255\\346\\226\\207\\n' >&2\nexit 3\n"));
+    QFile(tool).setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    auto *process = new QProcess;
+    process->setProgram(tool);
+    QVERIFY(RunWindow::Present(process));
+    QPointer<RunWindow> window = RunWindows().first();
+    QTRY_VERIFY_WITH_TIMEOUT(window->Failed(), 10000);
+    QVERIFY2(window->ConsoleText().startsWith(QStringLiteral("中文")),
+             qPrintable(window->ConsoleText()));
+    window->close();
+    QTRY_VERIFY(!window);
+}
+
+// Last: it closes the window.
+void TestWorkbenchPage::exit_asks_before_ending_a_run_and_never_waits_for_it() {
+    // A stand-in ffmpeg that writes part of its output, then ignores the polite request to end.
+    const QString fake = Path("tools/ffmpeg");
+    QVERIFY(TestTools::WriteFile(fake,
+                                 "#!/bin/sh\ntrap '' TERM\nfor a; do last=$a; done\n"
+                                 "echo partial > \"$last\"\n"
+                                 "while :; do sleep 0.05; done\n"));
+    QFile(fake).setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    m_page->SetFFmpegPath(fake);
+    SetNames(m_media, Path("cut.mp4"));
+    QTest::mouseClick(Control<QPushButton>("btnFRecode"), Qt::LeftButton);
+    QTRY_VERIFY(QFile::exists(Path("cut.mp4")));
+
+    QVERIFY(!m_window->close());
+    QCOMPARE(m_messages.boxes.size(), 1);
+    QCOMPARE(m_messages.boxes.first().kind, QStringLiteral("question"));
+    QCOMPARE(RunWindow::RunningWindows().size(), 1);
+
+    m_messages.answerYes = true;
+    QVERIFY(m_window->close());
+    // The window went without waiting for the tool, which is ended behind it.
+    QVERIFY(ProcessesBeingEnded() >= 1);
+    QTRY_VERIFY(RunWindows().isEmpty());
+    QTRY_COMPARE_WITH_TIMEOUT(ProcessesBeingEnded(), 0, 10000);
+    QVERIFY(!QFile::exists(Path("cut.mp4")));
 }
 
 QTEST_MAIN(TestWorkbenchPage)
