@@ -75,20 +75,6 @@ bool IsWorkDir(const QString &path) {
            IsPlainFile(dir.filePath(WorkListFileName(info.fileName())));
 }
 
-bool IsWorkDirInUse(const QString &path) {
-    const QString lockFile = LockPathOf(path);
-    if (!QFileInfo::exists(lockFile))
-        return false;
-    QLockFile lock(lockFile);
-    // A live holder's lock never goes stale by age: a download may run for hours.
-    lock.setStaleLockTime(0);
-    if (lock.tryLock(0)) {
-        lock.unlock();
-        return false;
-    }
-    return lock.error() == QLockFile::LockFailedError;
-}
-
 WorkDirLock LockWorkDir(const QString &dir, std::unique_ptr<QLockFile> &lock) {
     lock = std::make_unique<QLockFile>(LockPathOf(dir));
     // A live holder's lock never goes stale by age: a download may run for hours.

@@ -26,9 +26,6 @@ QString WorkLockFileName(const QString &workId);
 // A real folder (not a link) with an eight-hex-digit name that holds its own index.m3u8 and
 // list file.
 bool IsWorkDir(const QString &path);
-// True while a download, of this process or another, holds the folder's lock.
-bool IsWorkDirInUse(const QString &path);
-
 enum class WorkDirLock { Taken, HeldElsewhere, Failed };
 // Takes the folder's lock into `lock`; a lock left by a process that has ended is taken over.
 WorkDirLock LockWorkDir(const QString &dir, std::unique_ptr<QLockFile> &lock);
