@@ -5,7 +5,7 @@
 
 #include "hls/M3u8Helpers.h"
 #include "hls/TM3u8Class.h"
-#include "support/FileUtils.h"
+#include "support/WorkFolders.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -279,6 +279,8 @@ int main(int argc, char *argv[]) {
         }
     });
 
+    // Out of reach of Korvi's start-up clean-up: a stopped run promises the next one its folder.
+    task.TempDir = CommandLineTempDir();
     try {
         task.SetUrl(address);
     } catch (const std::runtime_error &error) {
@@ -293,7 +295,7 @@ int main(int argc, char *argv[]) {
     // A playlist that could not be fetched leaves its work folder behind; a command run from
     // scripts should not fill the temporary folder with them. A stopped download keeps its
     // folder: the next run of the same address resumes from it.
-    if (!stopped && !task.Running && !task.WorkId.isEmpty() && QFileInfo::exists(task.WorkDir))
-        DeleteToRecycleBin(task.WorkDir, true);
+    if (!stopped)
+        task.DiscardWorkDir();
     return exitCode;
 }

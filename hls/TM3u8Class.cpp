@@ -87,6 +87,7 @@ void TM3u8::Reset() {
     WorkDir.clear();
     m_record.clear();
     m_lock.reset();
+    m_busyElsewhere = false;
     ReleaseAria2Process();
 }
 
@@ -99,15 +100,17 @@ void TM3u8::SetUrl(const QString &url) {
     WorkId = WorkIdFor(Url);
     WorkDir = TempDir + QLatin1Char('/') + WorkId;
     RecordFile = WorkDir + QLatin1Char('/') + WorkRecordFileName(WorkId);
-    const QFileInfo existing(WorkDir);
-    const bool resumable =
-        existing.isDir() && !existing.isSymLink() && QFileInfo(RecordFile).isFile();
-    if (existing.exists() && !resumable)
-        DeleteToRecycleBin(WorkDir, true);
-    if (!QFileInfo::exists(WorkDir) && !QDir().mkpath(WorkDir))
+    IndexFile = WorkDir + QLatin1Char('/') + WorkIndexFileName();
+    if (!MakePrivateDir(TempDir) || !MakePrivateDir(WorkDir))
         throw std::runtime_error(
             QStringLiteral("Cannot create folder %1").arg(WorkDir).toLocal8Bit().toStdString());
-    IndexFile = WorkDir + QLatin1Char('/') + WorkIndexFileName();
+    // Nothing in the folder is touched before its lock is held: another run of the address
+    // would lose its segments.
+    if (!TakeLock())
+        return;
+    const QFileInfo record(RecordFile);
+    if (!record.isFile() || record.isSymLink())
+        DiscardWorkDirContents(WorkDir);
 }
 
 void TM3u8::SetOutput(const QString &path) {
@@ -129,7 +132,14 @@ void TM3u8::Start() {
         Running = false;
         return;
     }
-    TakeLock();
+    if (!m_lock && !TakeLock()) {
+        Running = false;
+        if (m_busyElsewhere)
+            ReportError(kBusyElsewhere);
+        else
+            ReportError(QStringLiteral("Cannot lock folder %1").arg(WorkDir));
+        return;
+    }
     m_record = LoadSegmentRecord(RecordFile);
     if (!AnalyseM3u8(Url, Headers))
         return;
@@ -154,9 +164,17 @@ void TM3u8::ClearSegments() {
 }
 
 void TM3u8::DeleteWorkDir() {
+    // Only the run holding the folder's lock removes it, and the lock goes last.
+    if (m_lock && !WorkId.isEmpty())
+        RemoveLockedWorkDir(WorkDir, m_lock);
     m_lock.reset();
-    if (!WorkId.isEmpty() && QFileInfo::exists(WorkDir))
-        DeleteToRecycleBin(WorkDir, true);
+}
+
+void TM3u8::DiscardWorkDir() {
+    if (Running || WorkId.isEmpty() || m_busyElsewhere || !QFileInfo(WorkDir).isDir())
+        return;
+    if (m_lock || TakeLock())
+        DeleteWorkDir();
 }
 
 void TM3u8::EndRun() {
@@ -164,12 +182,9 @@ void TM3u8::EndRun() {
     m_lock.reset();
 }
 
-void TM3u8::TakeLock() {
-    m_lock = std::make_unique<QLockFile>(WorkDir + QLatin1Char('/') + WorkLockFileName(WorkId));
-    m_lock->setStaleLockTime(0);
-    // The lock only keeps clean-ups away; a task that cannot take it still runs.
-    if (!m_lock->tryLock(0))
-        m_lock.reset();
+bool TM3u8::TakeLock() {
+    m_busyElsewhere = LockWorkDir(WorkDir, m_lock) == WorkDirLock::HeldElsewhere;
+    return m_lock != nullptr;
 }
 
 void TM3u8::SaveRecord() {
@@ -227,10 +242,7 @@ void TM3u8::ClearFolderForFreshStart() {
     for (const QFileInfo &entry : entries) {
         if (entry.fileName() == lockName || entry.suffix() == QLatin1String("m3u8"))
             continue;
-        if (entry.isDir() && !entry.isSymLink())
-            QDir(entry.absoluteFilePath()).removeRecursively();
-        else
-            QFile::remove(entry.absoluteFilePath());
+        RemoveOutright(entry.absoluteFilePath());
     }
 }
 

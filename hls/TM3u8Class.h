@@ -46,9 +46,11 @@ public:
     TM3u8(const TM3u8 &) = delete;
     TM3u8 &operator=(const TM3u8 &) = delete;
 
-    // Resets the object and prepares the work folder for the address: one that a stopped run
-    // left is kept for Start to resume from, anything else there is cleared. Does nothing for
-    // an empty address. Throws std::runtime_error when the work folder cannot be created.
+    // Resets the object, takes the lock of the address's work folder and prepares the folder:
+    // one that a stopped run left is kept for Start to resume from, anything else there is
+    // cleared. When another download holds the lock nothing is touched, and Start reports
+    // kBusyElsewhere. Does nothing for an empty address. Throws std::runtime_error when the
+    // work folder cannot be created.
     void SetUrl(const QString &url);
     // Output path; ".mp4" is appended unless the name already ends in it (any case).
     void SetOutput(const QString &path);
@@ -60,6 +62,9 @@ public:
     // Asks the task to stop at the next poll tick or between two segments. A stopped task keeps
     // its work folder with the complete segments, so the next start resumes.
     void Stop();
+    // Removes the work folder an ended task left (an analysis that failed early keeps it),
+    // unless another download has taken it since.
+    void DiscardWorkDir();
 
     // The playlist analysis Start begins with: fills Segments and KeyUrl and writes IndexFile
     // (and AudioFile, for a variant with separate audio).
@@ -135,7 +140,7 @@ private:
     void DeleteWorkDir();
     void ReleaseAria2Process();
     void EndRun();
-    void TakeLock();
+    bool TakeLock();
     void SaveRecord();
     void ResumeFromRecord();
     void ClearFolderForFreshStart();
@@ -187,8 +192,10 @@ private:
     bool m_endingAria2 = false;
     // The folder's record as Start found it, until the analysis has been compared with it.
     SegmentRecord m_record;
-    // Held while the task runs, so that no clean-up of kept folders takes this one.
+    // Held from SetUrl until the task ends: no other run of the address and no clean-up of
+    // kept folders touches the folder meanwhile.
     std::unique_ptr<QLockFile> m_lock;
+    bool m_busyElsewhere = false;
     // Receiver of the aria2c process's signals; goes away with the task.
     QObject m_context;
 };

@@ -19,6 +19,7 @@ inline const QString kAria2StartFailed = QStringLiteral("Aria2启动失败");
 inline const QString kFFmpegMissing = QStringLiteral("ffmpeg程序缺失");
 inline const QString kFFmpegStartFailed = QStringLiteral("ffmpeg启动失败");
 inline const QString kMergeFailed = QStringLiteral("合并失败");
+inline const QString kBusyElsewhere = QStringLiteral("另一进程正在下载此地址");
 
 inline void LetEventsRun() {
     if (QCoreApplication::instance())

@@ -11,6 +11,15 @@
 #include <filesystem>
 #include <system_error>
 
+#ifdef Q_OS_UNIX
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <cerrno>
+#include <cstring>
+#endif
+
 namespace {
 
 QString WithoutTrailingSeparator(QString path) {
@@ -37,10 +46,82 @@ bool Exists(const QFileInfo &info) {
     return info.exists() || info.isSymLink();
 }
 
-bool RemoveOutright(const QFileInfo &info) {
+#ifdef Q_OS_UNIX
+// Empties the folder open as `dirFd` (taken over and closed), descending only into real
+// folders: each is opened relative to its parent with O_NOFOLLOW, so a folder swapped for a
+// link meanwhile is not entered.
+bool RemoveEntriesAt(int dirFd, int depth) {
+    DIR *dir = ::fdopendir(dirFd);
+    if (!dir) {
+        ::close(dirFd);
+        return false;
+    }
+    bool ok = true;
+    while (const dirent *entry = ::readdir(dir)) {
+        const char *name = entry->d_name;
+        if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0)
+            continue;
+        struct stat st = {};
+        if (::fstatat(::dirfd(dir), name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            ok = false;
+            continue;
+        }
+        if (S_ISDIR(st.st_mode)) {
+            const int child = depth < 64 ? ::openat(::dirfd(dir), name,
+                                                    O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)
+                                         : -1;
+            if (child < 0 || !RemoveEntriesAt(child, depth + 1))
+                ok = false;
+            ok = ::unlinkat(::dirfd(dir), name, AT_REMOVEDIR) == 0 && ok;
+        } else {
+            ok = ::unlinkat(::dirfd(dir), name, 0) == 0 && ok;
+        }
+    }
+    ::closedir(dir);
+    return ok;
+}
+
+bool IsPrivateFolder(const QByteArray &path) {
+    struct stat st = {};
+    return ::lstat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
+           (st.st_mode & 077) == 0;
+}
+
+QString PrivateTempDir(const QString &shared) {
+    // One answer per run and temporary path: a fresh folder made for this run is kept for it.
+    static QString s_shared;
+    static QString s_private;
+    if (s_shared == shared && IsPrivateFolder(QFile::encodeName(s_private)))
+        return s_private;
+    const QString base = shared + QStringLiteral("/korvi-") + QString::number(::getuid());
+    const QByteArray native = QFile::encodeName(base);
+    QString chosen = base;
+    if ((::mkdir(native.constData(), 0700) != 0 && errno != EEXIST) || !IsPrivateFolder(native)) {
+        // The name is taken by another user, a link or an opened folder: none of it is used.
+        QByteArray pattern = QFile::encodeName(base + QStringLiteral("-XXXXXX"));
+        if (::mkdtemp(pattern.data()))
+            chosen = QFile::decodeName(pattern);
+    }
+    s_shared = shared;
+    s_private = chosen;
+    return chosen;
+}
+#endif
+
+bool RemoveOutrightAt(const QString &path) {
+#ifdef Q_OS_UNIX
+    const QByteArray native = QFile::encodeName(path);
+    const int fd = ::open(native.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return ::unlink(native.constData()) == 0 || errno == ENOENT;
+    RemoveEntriesAt(fd, 0);
+    return ::rmdir(native.constData()) == 0;
+#else
+    const QFileInfo info(path);
     if (info.isDir() && !info.isSymLink())
-        return QDir(info.absoluteFilePath()).removeRecursively();
-    return QFile::remove(info.absoluteFilePath());
+        return QDir(path).removeRecursively();
+    return QFile::remove(path);
+#endif
 }
 
 #if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN)
@@ -110,7 +191,27 @@ bool MoveToTrash(const QString &absolutePath) {
 }  // namespace
 
 QString GetTempDir() {
+#ifdef Q_OS_UNIX
+    return PrivateTempDir(WithoutTrailingSeparator(QDir::tempPath()));
+#else
     return WithoutTrailingSeparator(QDir::tempPath());
+#endif
+}
+
+bool MakePrivateDir(const QString &path) {
+#ifdef Q_OS_UNIX
+    const QByteArray native = QFile::encodeName(path);
+    struct stat st = {};
+    if (::lstat(native.constData(), &st) == 0) {
+        if (S_ISDIR(st.st_mode))
+            return st.st_uid == ::geteuid();
+        if (::unlink(native.constData()) != 0)
+            return false;
+    }
+    return ::mkdir(native.constData(), 0700) == 0 || IsPrivateFolder(native);
+#else
+    return QDir().mkpath(path);
+#endif
 }
 
 QString GetDesktopDir() {
@@ -171,8 +272,12 @@ bool DeleteToRecycleBin(const QString &path, bool removeIfRefused) {
     if (MoveToTrash(info.absoluteFilePath()))
         return true;
     if (removeIfRefused && Exists(QFileInfo(info.absoluteFilePath())))
-        return RemoveOutright(info);
+        return RemoveOutrightAt(info.absoluteFilePath());
     return false;
+}
+
+bool RemoveOutright(const QString &path) {
+    return !path.isEmpty() && RemoveOutrightAt(QFileInfo(path).absoluteFilePath());
 }
 
 bool SameFile(const QString &a, const QString &b) {

@@ -6,6 +6,12 @@
 #include <QProcess>
 #include <QTimer>
 
+#ifdef Q_OS_LINUX
+#include <sys/prctl.h>
+#include <unistd.h>
+#include <csignal>
+#endif
+
 namespace {
 
 void (*g_shellOpener)(const QString &path) = nullptr;
@@ -13,6 +19,7 @@ ConsolePresenter g_consolePresenter = nullptr;
 
 QProcess *PrepareProcess(const QString &program, const QString &params, const QString &workDir) {
     auto *process = new QProcess;
+    EndWithParent(process);
     process->setProgram(program);
     process->setArguments(QProcess::splitCommand(NormaliseParamLine(params)));
     if (!workDir.isEmpty())
@@ -62,6 +69,22 @@ private:
 };
 
 }  // namespace
+
+void EndWithParent(QProcess *process) {
+#ifdef Q_OS_LINUX
+    const pid_t parent = ::getpid();
+    process->setChildProcessModifier([parent] {
+        // In the child between fork and exec. The signal comes when the thread that started
+        // the child ends, which here is the main thread, so in effect when the program ends.
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        // The parent may have gone before the line above took effect.
+        if (::getppid() != parent)
+            ::_exit(127);
+    });
+#else
+    Q_UNUSED(process);
+#endif
+}
 
 void WaitWhileEventsRun(QProcess *process) {
     QPointer<QProcess> guard(process);

@@ -55,6 +55,11 @@ ProcessRun RunProcessWithStatus(const QString &program, const QString &params,
 QProcess *RunProcessHandle(const QString &program, const QString &params, quint16 showCode,
                            bool wait, const QString &workDir);
 
+// Has a child not yet started end with the program: on Linux it is killed when Korvi or
+// korvi-get ends, however that happens, so no aria2c or ffmpeg goes on writing into a work folder
+// nobody watches. Every process the runner starts has it.
+void EndWithParent(QProcess *process);
+
 // Returns once the started child has ended (or its object was deleted). Timers, clicks and other
 // tasks' events run meanwhile, so a handler may delete the process; without an application
 // object it blocks instead. Also returns when the application leaves its event loops.

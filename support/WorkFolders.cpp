@@ -8,6 +8,7 @@
 #include <QLockFile>
 #include <QRegularExpression>
 #include <QSet>
+#include <QTemporaryDir>
 
 namespace {
 
@@ -21,6 +22,20 @@ bool IsPlainFile(const QString &path) {
     return info.isFile() && !info.isSymLink();
 }
 
+QString LockPathOf(const QString &dir) {
+    return dir + QLatin1Char('/') + WorkLockFileName(QFileInfo(dir).fileName());
+}
+
+// A discard moves a folder's content aside into one of these before it goes to the trash.
+const QString kDiscardPrefix = QStringLiteral(".discard-");
+
+// Takes the lock and removes the folder, when no download holds it.
+bool RemoveUnusedWorkDir(const QString &dir) {
+    std::unique_ptr<QLockFile> lock;
+    return IsWorkDir(dir) && LockWorkDir(dir, lock) == WorkDirLock::Taken &&
+           RemoveLockedWorkDir(dir, lock);
+}
+
 }  // namespace
 
 QString WorkIdFor(const QString &url) {
@@ -29,6 +44,10 @@ QString WorkIdFor(const QString &url) {
 
 QString WorkDirFor(const QString &url) {
     return GetTempDir() + QLatin1Char('/') + WorkIdFor(url);
+}
+
+QString CommandLineTempDir() {
+    return GetTempDir() + QLatin1String("/korvi-get");
 }
 
 QString WorkIndexFileName() {
@@ -56,25 +75,52 @@ bool IsWorkDir(const QString &path) {
            IsPlainFile(dir.filePath(WorkListFileName(info.fileName())));
 }
 
-bool IsWorkDirInUse(const QString &path) {
-    const QString lockFile = QDir(path).filePath(WorkLockFileName(QFileInfo(path).fileName()));
-    if (!QFileInfo::exists(lockFile))
-        return false;
-    QLockFile lock(lockFile);
+WorkDirLock LockWorkDir(const QString &dir, std::unique_ptr<QLockFile> &lock) {
+    lock = std::make_unique<QLockFile>(LockPathOf(dir));
     // A live holder's lock never goes stale by age: a download may run for hours.
-    lock.setStaleLockTime(0);
-    if (lock.tryLock(0)) {
-        lock.unlock();
-        return false;
+    lock->setStaleLockTime(0);
+    if (lock->tryLock(0))
+        return WorkDirLock::Taken;
+    const bool held = lock->error() == QLockFile::LockFailedError;
+    lock.reset();
+    return held ? WorkDirLock::HeldElsewhere : WorkDirLock::Failed;
+}
+
+void DiscardWorkDirContents(const QString &dir) {
+    const QString lockName = WorkLockFileName(QFileInfo(dir).fileName());
+    QStringList names =
+        QDir(dir).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
+    names.removeAll(lockName);
+    if (names.isEmpty())
+        return;
+    // Moved aside first, so the folder is empty while its lock is still held; the trash then
+    // receives one folder under the work folder's own name.
+    QTemporaryDir holder(QFileInfo(dir).absolutePath() + QLatin1Char('/') + kDiscardPrefix +
+                         QLatin1String("XXXXXX"));
+    holder.setAutoRemove(false);
+    const QString aside = holder.path() + QLatin1Char('/') + QFileInfo(dir).fileName();
+    const bool movable = holder.isValid() && QDir().mkdir(aside);
+    for (const QString &name : names) {
+        const QString path = dir + QLatin1Char('/') + name;
+        if (!movable || !QDir().rename(path, aside + QLatin1Char('/') + name))
+            RemoveOutright(path);
     }
-    return lock.error() == QLockFile::LockFailedError;
+    if (movable)
+        DeleteToRecycleBin(aside, true);
+    if (holder.isValid())
+        RemoveOutright(holder.path());
+}
+
+bool RemoveLockedWorkDir(const QString &dir, std::unique_ptr<QLockFile> &lock) {
+    DiscardWorkDirContents(dir);
+    lock.reset();
+    // Fails, leaving the folder, when another download has taken its lock meanwhile.
+    QDir().rmdir(dir);
+    return !QFileInfo(dir).exists() && !QFileInfo(dir).isSymLink();
 }
 
 bool RemoveKeptWorkDir(const QString &url) {
-    const QString dir = WorkDirFor(url);
-    if (!IsWorkDir(dir) || IsWorkDirInUse(dir))
-        return false;
-    return DeleteToRecycleBin(dir, true);
+    return RemoveUnusedWorkDir(WorkDirFor(url));
 }
 
 int RemoveUnreferencedWorkDirs(const QStringList &urls) {
@@ -85,10 +131,13 @@ int RemoveUnreferencedWorkDirs(const QStringList &urls) {
     const QDir temp(GetTempDir());
     const QStringList names = temp.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden);
     for (const QString &name : names) {
+        const QString dir = temp.filePath(name);
+        // What a discard cut short left behind.
+        if (name.startsWith(kDiscardPrefix) && !QFileInfo(dir).isSymLink())
+            RemoveOutright(dir);
         if (!IsWorkId(name) || referenced.contains(name))
             continue;
-        const QString dir = temp.filePath(name);
-        if (IsWorkDir(dir) && !IsWorkDirInUse(dir) && DeleteToRecycleBin(dir, true))
+        if (RemoveUnusedWorkDir(dir))
             ++removed;
     }
     return removed;

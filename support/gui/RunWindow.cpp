@@ -155,6 +155,7 @@ void RunWindow::ProbeDuration() {
     if (ffprobe.isEmpty())
         return;
     m_probe = new QProcess(this);
+    EndWithParent(m_probe);
     m_probe->setStandardInputFile(QProcess::nullDevice());
     m_probe->setStandardErrorFile(QProcess::nullDevice());
     connect(m_probe, &QProcess::finished, this, [this] {

@@ -21,9 +21,16 @@
 
 #include <csignal>
 
+#include <unistd.h>
+
 namespace {
 
 constexpr int kBoundMs = 30000;
+
+// The user's own folder inside a run's temporary folder, where the work folders live.
+QString PrivateTemp(const QString &folder) {
+    return QDir(folder).filePath(QStringLiteral("tmp/korvi-")) + QString::number(getuid());
+}
 
 struct StoredTask {
     QString output;
@@ -185,7 +192,9 @@ void TestExitPaths::signal_leaves_through_the_normal_exit() {
     // Written by an older run: a relative output, which this run keeps absolute.
     QVERIFY(TestTools::WriteFile(bin + "/Tasks.dat", "c.mp4|http://127.0.0.1:9/c.m3u8|\r\n"));
     // Work folders kept for resuming: the loaded row's stays, the one no row names goes.
-    const QString tmp = QDir(folder).filePath(QStringLiteral("tmp"));
+    const QString tmp = PrivateTemp(folder);
+    QVERIFY(QDir().mkpath(tmp));
+    QVERIFY(QFile::setPermissions(tmp, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
     QStringList kept;
     for (const char *url : {"http://127.0.0.1:9/c.m3u8", "http://127.0.0.1:9/gone.m3u8"}) {
         kept << tmp + "/" + WorkIdFor(QString::fromLatin1(url));
@@ -248,7 +257,7 @@ void TestExitPaths::sigterm_while_downloading_stops_the_tools_and_keeps_the_task
     }
     // The two stopped downloads keep their folders and records, for the next start to resume.
     for (int n = 0; n < 2; ++n) {
-        const QString workDir = QDir(folder).filePath("tmp/" + WorkIdFor(urls[n]));
+        const QString workDir = PrivateTemp(folder) + "/" + WorkIdFor(urls[n]);
         QVERIFY2(IsWorkDir(workDir), qPrintable(workDir));
         QVERIFY(QFileInfo(workDir + "/" + WorkRecordFileName(WorkIdFor(urls[n]))).size() > 0);
     }

@@ -27,6 +27,8 @@
 
 #include <memory>
 
+#include <unistd.h>
+
 namespace {
 
 class ScriptedDialogs : public FileDialogs {
@@ -154,7 +156,8 @@ private:
 void TestBatchPage::initTestCase() {
     QVERIFY(m_dir.isValid());
     TestTools::IsolateEnvironment(Path("env"));
-    m_tempDir = Path("env/tmp");
+    // The concat lists go to the user's private folder inside the temporary folder.
+    m_tempDir = Path("env/tmp/korvi-" + QString::number(getuid()));
     for (const char *name : {"one.mp4", "two.mp4", "three.mp4"})
         QVERIFY(MakeClip(Path(name)));
     QVERIFY(MakeClip(Path("clip.ts"), "mpegts"));

@@ -1,5 +1,5 @@
-// The korvi-get command: arguments, output lines, exit codes, headers, proxy and Ctrl-C, run
-// as a real process against the local test server.
+// The korvi-get command: arguments, output lines, exit codes, headers, proxy, Ctrl-C, its work
+// folders and its children, run as a real process against the local test server.
 
 #include "HlsTestServer.h"
 #include "MediaProbe.h"
@@ -18,6 +18,10 @@
 #include <algorithm>
 #include <csignal>
 
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 
 struct Result {
@@ -25,6 +29,33 @@ struct Result {
     QString out;
     QString err;
 };
+
+// Processes whose parent is `parent`, from /proc.
+QList<qint64> ChildrenOf(qint64 parent) {
+    QList<qint64> children;
+    for (const QString &name : QDir("/proc").entryList(QDir::Dirs)) {
+        const QByteArray stat = TestTools::ReadFile("/proc/" + name + "/stat");
+        const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 1 && fields.at(1).toLongLong() == parent)
+            children << name.toLongLong();
+    }
+    return children;
+}
+
+bool IsRunning(qint64 pid) {
+    const QByteArray stat = TestTools::ReadFile("/proc/" + QString::number(pid) + "/stat");
+    return !stat.isEmpty() && stat.mid(stat.lastIndexOf(')') + 2, 1) != "Z";
+}
+
+// A folder's names, owner and mode, to see that nothing was written into it.
+QString FolderState(const QString &dir) {
+    const QFileInfo info(dir);
+    return QDir(dir).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).join(',') +
+           QString(" %1 %2 %3")
+               .arg(info.ownerId())
+               .arg(info.permissions().toInt())
+               .arg(info.isSymLink());
+}
 
 }  // namespace
 
@@ -55,10 +86,18 @@ private slots:
     void separate_audio_rendition_is_merged_with_the_video_data();
     void separate_audio_rendition_is_merged_with_the_video();
     void joined_encodes_merge_into_one_file_of_both_lengths();
+    void folders_of_another_user_are_neither_used_nor_written();
+    void link_at_the_work_folder_place_keeps_its_target();
+    void second_run_on_one_address_fails_at_once_and_the_first_succeeds();
+    void killed_run_leaves_no_tool_running();
 
 private:
-    QProcessEnvironment Environment() const;
-    Result Run(const QStringList &args, int timeoutMs = 60000);
+    QProcessEnvironment Environment(const QString &tmp = QString()) const;
+    Result Run(const QStringList &args, int timeoutMs = 60000, const QString &tmp = QString());
+    QString WorkDirOf(const QString &url) const;
+    QStringList WorkDirsLeft() const;
+    // A run on a slow server, one segment at a time, once it has started aria2c.
+    bool StartSlowRun(QProcess &p, HlsTestServer &slow, const QString &out);
 
     QTemporaryDir m_base;
     QString m_root;
@@ -77,9 +116,9 @@ void TestKorviGet::initTestCase() {
     QVERIFY2(m_server.start(m_root), qPrintable(m_server.errorString()));
 }
 
-QProcessEnvironment TestKorviGet::Environment() const {
+QProcessEnvironment TestKorviGet::Environment(const QString &tmp) const {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("TMPDIR", m_tmp);
+    env.insert("TMPDIR", tmp.isEmpty() ? m_tmp : tmp);
     env.insert("HOME", m_base.filePath("home"));
     for (const char *name : {"http_proxy", "https_proxy", "ftp_proxy", "all_proxy", "HTTP_PROXY",
                              "HTTPS_PROXY", "FTP_PROXY", "ALL_PROXY"})
@@ -88,9 +127,17 @@ QProcessEnvironment TestKorviGet::Environment() const {
     return env;
 }
 
-Result TestKorviGet::Run(const QStringList &args, int timeoutMs) {
+QString TestKorviGet::WorkDirOf(const QString &url) const {
+    return m_tmp + "/korvi-" + QString::number(getuid()) + "/korvi-get/" + Crc32Hex(url);
+}
+
+QStringList TestKorviGet::WorkDirsLeft() const {
+    return QDir(QFileInfo(WorkDirOf("x")).path()).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+}
+
+Result TestKorviGet::Run(const QStringList &args, int timeoutMs, const QString &tmp) {
     QProcess p;
-    p.setProcessEnvironment(Environment());
+    p.setProcessEnvironment(Environment(tmp));
     p.start(KORVI_BINARY_DIR "/korvi-get", args);
     Result r;
     if (!p.waitForStarted(5000))
@@ -154,7 +201,7 @@ void TestKorviGet::download_prints_one_line_per_change() {
     QVERIFY(MediaProbe::HasVideo(mp4));
     QVERIFY(MediaProbe::HasAudio(mp4));
     QVERIFY(qAbs(MediaProbe::Duration(mp4) - TestStreams::SourceDuration()) <= 1.0);
-    QCOMPARE(QDir(m_tmp).entryList(QDir::Dirs | QDir::NoDotAndDotDot), QStringList());
+    QCOMPARE(WorkDirsLeft(), QStringList());
 }
 
 void TestKorviGet::terminal_gets_one_updating_line_with_segment_count() {
@@ -189,7 +236,7 @@ void TestKorviGet::task_error_goes_to_standard_error() {
     QCOMPARE(r.err.trimmed(), QStringLiteral("m3u8无效"));
     QVERIFY(r.out.startsWith(QStringLiteral("分析中 0.00%\n")));
     QVERIFY(!QFile::exists(m_base.filePath("none.mp4")));
-    QVERIFY(!QFileInfo::exists(m_tmp + "/" + Crc32Hex(m_server.url("/no/such.m3u8"))));
+    QVERIFY(!QFileInfo::exists(WorkDirOf(m_server.url("/no/such.m3u8"))));
 }
 
 void TestKorviGet::header_options_reach_the_server() {
@@ -270,7 +317,7 @@ void TestKorviGet::ctrl_c_keeps_the_segments_and_the_next_run_resumes() {
     options.maxSeconds = 120;
     QVERIFY(slow.start(root, options));
     const QString url = slow.url("/clear/index.m3u8");
-    const QString workDir = m_tmp + "/" + Crc32Hex(url);
+    const QString workDir = WorkDirOf(url);
     const QString out = m_base.filePath(changePlaylist ? "changed.mp4" : "resumed.mp4");
     const QStringList args = {"-j", "1", url, out};
 
@@ -353,7 +400,7 @@ void TestKorviGet::live_playlist_ends_and_leaves_no_work_folder() {
     const Result r = Run({m_server.url("/live/index.m3u8"), out}, 120000);
     QCOMPARE(r.exitCode, 0);
     QCOMPARE(MediaProbe::VideoFrameMd5(out), MediaProbe::VideoFrameMd5(TestStreams::SourceMedia()));
-    QCOMPARE(QDir(m_tmp).entryList(QDir::Dirs | QDir::NoDotAndDotDot), QStringList());
+    QCOMPARE(WorkDirsLeft(), QStringList());
 }
 
 void TestKorviGet::fmp4_stream_merges_with_its_init_section_data() {
@@ -375,7 +422,7 @@ void TestKorviGet::fmp4_stream_merges_with_its_init_section() {
     QVERIFY(MediaProbe::HasAudio(out));
     QVERIFY(qAbs(MediaProbe::Duration(out) - TestStreams::SourceDuration()) <= 1.0);
     QCOMPARE(MediaProbe::VideoFrameMd5(out), MediaProbe::VideoFrameMd5(TestStreams::SourceMedia()));
-    QCOMPARE(QDir(m_tmp).entryList(QDir::Dirs | QDir::NoDotAndDotDot), QStringList());
+    QCOMPARE(WorkDirsLeft(), QStringList());
 }
 
 void TestKorviGet::joined_encodes_merge_into_one_file_of_both_lengths_data() {
@@ -477,7 +524,103 @@ void TestKorviGet::separate_audio_rendition_is_merged_with_the_video() {
     QVERIFY2(qAbs(MediaProbe::Duration(out) - TestStreams::SourceDuration()) <= 1.0,
              qPrintable(QString::number(MediaProbe::Duration(out))));
     QCOMPARE(MediaProbe::VideoFrameMd5(out), MediaProbe::VideoFrameMd5(TestStreams::SourceMedia()));
-    QCOMPARE(QDir(m_tmp).entryList(QDir::Dirs | QDir::NoDotAndDotDot), QStringList());
+    QCOMPARE(WorkDirsLeft(), QStringList());
+}
+
+void TestKorviGet::folders_of_another_user_are_neither_used_nor_written() {
+    const passwd *nobody = getpwnam("nobody");
+    if (getuid() != 0 || !nobody)
+        QSKIP("needs root to hand folders to another user");
+    // Made first by another user: the private folder's name and the address's old folder, with
+    // a resume record that invites adoption.
+    const QString tmp = m_base.filePath("shared");
+    const QString url = m_server.url("/clear/index.m3u8");
+    const QStringList theirs = {tmp + "/korvi-" + QString::number(getuid()),
+                                tmp + "/" + Crc32Hex(url)};
+    for (const QString &dir : theirs) {
+        QVERIFY(TestTools::WriteFile(dir + "/" + Crc32Hex(url) + ".resume", "1 9 01.ts x\n"));
+        QVERIFY(TestTools::WriteFile(dir + "/theirs.txt", "theirs"));
+        QVERIFY(QProcess::execute("chown", {"-R", "nobody", dir}) == 0);
+        QVERIFY(chmod(QFile::encodeName(dir).constData(), 0777) == 0);
+    }
+    const QString before = FolderState(theirs[0]) + FolderState(theirs[1]);
+    const QString out = m_base.filePath("foreign.mp4");
+    const Result r = Run({url, out}, 60000, tmp);
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(MediaProbe::VideoFrameMd5(out), MediaProbe::VideoFrameMd5(TestStreams::SourceMedia()));
+    QCOMPARE(FolderState(theirs[0]) + FolderState(theirs[1]), before);
+}
+
+void TestKorviGet::link_at_the_work_folder_place_keeps_its_target() {
+    const QString url = m_server.url("/clear/index.m3u8?linked");
+    const QString place = WorkDirOf(url);
+    for (const QString &dir :
+         {QFileInfo(QFileInfo(place).path()).path(), QFileInfo(place).path()}) {
+        QDir().mkdir(dir);
+        QVERIFY(chmod(QFile::encodeName(dir).constData(), 0700) == 0);
+    }
+    const QString target = m_base.filePath("linked");
+    QVERIFY(TestTools::WriteFile(target + "/" + Crc32Hex(url) + ".resume", "1 9 01.ts x\n"));
+    QVERIFY(TestTools::WriteFile(target + "/01.ts", "mine"));
+    QVERIFY(QFile::link(target, place));
+    const QString before = FolderState(target);
+    const QString out = m_base.filePath("linked.mp4");
+    QCOMPARE(Run({url, out}).exitCode, 0);
+    QVERIFY(MediaProbe::HasVideo(out));
+    QCOMPARE(FolderState(target), before);
+    QCOMPARE(TestTools::ReadFile(target + "/01.ts"), QByteArray("mine"));
+    QVERIFY(!QFileInfo(place).isSymLink());
+}
+
+bool TestKorviGet::StartSlowRun(QProcess &p, HlsTestServer &slow, const QString &out) {
+    HlsServerOptions options;
+    options.latencyMs = 700;
+    options.maxSeconds = 120;
+    if (!slow.start(m_root, options))
+        return false;
+    p.setProcessEnvironment(Environment());
+    p.start(KORVI_BINARY_DIR "/korvi-get", {"-j", "1", slow.url("/clear/index.m3u8"), out});
+    QDeadlineTimer deadline(30000);
+    while (ChildrenOf(p.processId()).isEmpty() && p.state() != QProcess::NotRunning &&
+           !deadline.hasExpired())
+        p.waitForFinished(50);
+    return p.state() == QProcess::Running;
+}
+
+void TestKorviGet::second_run_on_one_address_fails_at_once_and_the_first_succeeds() {
+    HlsTestServer slow;
+    QProcess first;
+    const QString out = m_base.filePath("first.mp4");
+    QVERIFY(StartSlowRun(first, slow, out));
+    const QString second = m_base.filePath("second.mp4");
+    const Result r = Run({"--variant", "highest", slow.url("/clear/index.m3u8"), second});
+    QCOMPARE(first.state(), QProcess::Running);
+    QCOMPARE(r.exitCode, 1);
+    QCOMPARE(r.err.trimmed(), QStringLiteral("另一进程正在下载此地址"));
+    QVERIFY(first.waitForFinished(60000));
+    QCOMPARE(first.exitCode(), 0);
+    QVERIFY(!QFile::exists(second));
+    QCOMPARE(MediaProbe::VideoFrameMd5(out), MediaProbe::VideoFrameMd5(TestStreams::SourceMedia()));
+    QVERIFY(qAbs(MediaProbe::Duration(out) - TestStreams::SourceDuration()) <= 1.0);
+}
+
+void TestKorviGet::killed_run_leaves_no_tool_running() {
+    HlsTestServer slow;
+    QProcess p;
+    QVERIFY(StartSlowRun(p, slow, m_base.filePath("killed.mp4")));
+    const QList<qint64> children = ChildrenOf(p.processId());
+    QVERIFY(!children.isEmpty());
+    ::kill(pid_t(p.processId()), SIGKILL);
+    QVERIFY(p.waitForFinished(5000));
+    QTest::qWait(3000);
+    QList<qint64> left;
+    for (qint64 child : children) {
+        if (IsRunning(child)) {
+            left << child;
+            ::kill(pid_t(child), SIGKILL);
+        }
+    }
+    QCOMPARE(left, QList<qint64>());
 }
 
 QTEST_GUILESS_MAIN(TestKorviGet)

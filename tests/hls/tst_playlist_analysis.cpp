@@ -7,6 +7,7 @@
 #include "hls/TM3u8Class.h"
 #include "support/FileUtils.h"
 #include "support/TextUtils.h"
+#include "support/WorkFolders.h"
 
 #include <QDir>
 #include <QFile>
@@ -161,13 +162,20 @@ void TestPlaylistAnalysis::same_address_reuses_and_empties_its_work_folder() {
     QVERIFY(WriteFile(task.WorkDir + "/001.ts", "left over"));
     task.Headers = "A: 1";
 
-    TM3u8 other;
-    other.SetUrl(url);
-    QCOMPARE(other.WorkDir, task.WorkDir);
-    QVERIFY(QFileInfo(other.WorkDir).isDir());
-    QCOMPARE(Entries(other.WorkDir), QStringList());
+    {
+        // While the first holds the folder's lock, a second run of the address touches nothing
+        // and fails at once.
+        TM3u8 other;
+        TaskEvents events(other);
+        other.SetUrl(url);
+        QCOMPARE(other.WorkDir, task.WorkDir);
+        other.Start();
+        QCOMPARE(events.errors, QStringList{QStringLiteral("另一进程正在下载此地址")});
+        QVERIFY(QFile::exists(task.WorkDir + "/001.ts"));
+    }
     task.SetUrl(url);
     QVERIFY(task.Headers.isEmpty());
+    QCOMPARE(Entries(task.WorkDir), QStringList{WorkLockFileName(task.WorkId)});
 }
 
 void TestPlaylistAnalysis::empty_address_changes_nothing() {
