@@ -19,6 +19,7 @@
 #include <csignal>
 
 #include <pwd.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -90,6 +91,9 @@ private slots:
     void link_at_the_work_folder_place_keeps_its_target();
     void second_run_on_one_address_fails_at_once_and_the_first_succeeds();
     void killed_run_leaves_no_tool_running();
+    void playlist_as_servers_write_it_gives_video_and_audio();
+    void hostile_playlist_never_opens_a_local_file_data();
+    void hostile_playlist_never_opens_a_local_file();
 
 private:
     QProcessEnvironment Environment(const QString &tmp = QString()) const;
@@ -625,3 +629,79 @@ void TestKorviGet::killed_run_leaves_no_tool_running() {
 
 QTEST_GUILESS_MAIN(TestKorviGet)
 #include "tst_korvi_get.moc"
+
+// A master as servers write it: saved with a byte-order mark, reached through a redirect to
+// another folder, an audio-only variant listed first, and lines that climb with "..". The test
+// server refuses paths holding dot segments, as many servers do.
+void TestKorviGet::playlist_as_servers_write_it_gives_video_and_audio() {
+    const QString root = m_base.filePath("written");
+    for (const QString &dir : {QString("clear"), QString("alt")}) {
+        QVERIFY(QDir().mkpath(root + "/" + dir));
+        for (const QString &name : QDir(m_root + "/" + dir).entryList(QDir::Files))
+            QVERIFY(QFile::copy(m_root + "/" + dir + "/" + name, root + "/" + dir + "/" + name));
+    }
+    QVERIFY(TestTools::WriteFile(
+        root + "/pl/f/master.m3u8",
+        "\xEF\xBB\xBF#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=64000,CODECS=\"mp4a.40.2\"\n"
+        "../../alt/audio.m3u8\n"
+        "#EXT-X-STREAM-INF:BANDWIDTH=900000,CODECS=\"avc1.42c01e,mp4a.40.2\"\nv/index.m3u8\n"));
+    QByteArray media = TestTools::ReadFile(root + "/clear/index.m3u8");
+    media.replace("\nseg", "\n../../../clear/seg");
+    QVERIFY(TestTools::WriteFile(root + "/pl/f/v/index.m3u8", media));
+    HlsTestServer server;
+    HlsServerOptions options;
+    options.redirects << qMakePair(QString("/moved/list.m3u8"), QString("/pl/f/master.m3u8"));
+    QVERIFY(server.start(root, options));
+    const QString out = m_base.filePath("written.mp4");
+    const Result r = Run({server.url("/moved/list.m3u8"), out}, 120000);
+    QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+    QCOMPARE(MediaProbe::StreamKinds(out), (QStringList{"video", "audio"}));
+    QCOMPARE(MediaProbe::VideoFrameMd5(out), MediaProbe::VideoFrameMd5(TestStreams::SourceMedia()));
+    QCOMPARE(server.countRequests("/\\.\\.?/"), 0);
+}
+
+void TestKorviGet::hostile_playlist_never_opens_a_local_file_data() {
+    QTest::addColumn<QByteArray>("playlist");  // @SECRET@ stands for the private file's path
+    const QByteArray head = "#EXTM3U\n#EXT-X-TARGETDURATION:1\n";
+    const QByteArray tail = "#EXTINF:1,\n../clear/seg1.ts\n#EXT-X-ENDLIST\n";
+    QTest::newRow("NUL in a kept tag")
+        << head + "#EXTINF:1," + QByteArray(1, '\0') + "@SECRET@\n../clear/seg0.ts\n" + tail;
+    QTest::newRow("variant tag after the first segment")
+        << head + "#EXTINF:1,\n../clear/seg0.ts\n#EXT-X-STREAM-INF:BANDWIDTH=1\n@SECRET@\n" + tail;
+    QTest::newRow("key line with two URIs")
+        << head +
+               "#EXT-X-KEY:METHOD=AES-128,URI=\"/keys/aes.key\",URI=\"@SECRET@\"\n"
+               "#EXTINF:1,\n../aes/seg0.ts\n" +
+               tail;
+}
+
+// What a playlist smuggles is refused before any tool runs: the private file is never opened.
+void TestKorviGet::hostile_playlist_never_opens_a_local_file() {
+    QFETCH(QByteArray, playlist);
+    const QString secret = m_base.filePath("private/secret.ts");
+    QVERIFY(QDir().mkpath(m_base.filePath("private")));
+    QFile::remove(secret);
+    QVERIFY(QFile::copy(m_root + "/clear/seg0.ts", secret));
+    const QString root = m_base.filePath(QStringLiteral("hostile/") + QTest::currentDataTag());
+    playlist.replace("@SECRET@", secret.toUtf8());
+    QVERIFY(TestTools::WriteFile(root + "/list/index.m3u8", playlist));
+    for (const QString &dir : {QString("clear"), QString("aes"), QString("keys")}) {
+        QVERIFY(QDir().mkpath(root + "/" + dir));
+        for (const QString &name : QDir(m_root + "/" + dir).entryList(QDir::Files))
+            QFile::copy(m_root + "/" + dir + "/" + name, root + "/" + dir + "/" + name);
+    }
+    HlsTestServer server;
+    QVERIFY(server.start(root));
+    const int watch = inotify_init1(IN_NONBLOCK);
+    QVERIFY(watch >= 0);
+    QVERIFY(inotify_add_watch(watch, secret.toUtf8().constData(), IN_OPEN | IN_ACCESS) >= 0);
+    const QString out = m_base.filePath("hostile.mp4");
+    const Result r = Run({server.url("/list/index.m3u8"), out});
+    char events[4096];
+    const ssize_t got = ::read(watch, events, sizeof events);
+    ::close(watch);
+    QCOMPARE(r.exitCode, 1);
+    QVERIFY2(r.err.contains(QStringLiteral("m3u8无效")), qPrintable(r.err));
+    QVERIFY(!QFile::exists(out));
+    QCOMPARE(got, ssize_t(-1));  // no event: the file was never opened
+}

@@ -184,6 +184,12 @@ class Handler(BaseHTTPRequestHandler):
         if b.args.latency_ms > 0:
             time.sleep(b.args.latency_ms / 1000.0)
 
+        # Many servers answer a path with "." or ".." segments with an error; so does this one.
+        raw_segments = target.split("?", 1)[0].split("#", 1)[0].split("/")
+        if "." in raw_segments or ".." in raw_segments:
+            self.send_simple(404, target, send_body)
+            return
+
         if b.should_stall(path):
             b.log(self.command, target, "stall")
             self.hold()
