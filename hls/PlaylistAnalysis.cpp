@@ -270,8 +270,11 @@ bool TM3u8::SaveFullUrlM3u8(const QString &url, const QString &outFile, const QS
         request.maxBytes = PlaylistMaxBytes;
         request.finalUrl = &finalUrl;
         QFile::remove(tmp);
-        if (!DownloadFile(current, tmp, request))
-            return false;
+        if (!DownloadFile(current, tmp, request)) {
+            finalUrl.clear();
+            if (!Aria2DownloadFile(current, tmp, headers))
+                return false;
+        }
         if (finalUrl.isEmpty())
             finalUrl = current;
         QStringList lines;
