@@ -5,12 +5,16 @@
 #include "support/FileUtils.h"
 #include "support/ProcessUtils.h"
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStringList>
+#include <QTemporaryFile>
 
+#include <algorithm>
 #include <memory>
 
 bool ProxyEnabled = false;
@@ -384,53 +388,200 @@ QString QuoteField(const QString &value) {
 
 namespace {
 
-bool FetchWithRetries(const QString &url, const QString &file, qint64 maxBytes) {
+QString ProxyAddress() {
+    return ProxyEnabled ? ProxyString : QString();
+}
+
+// DownloadRetries attempts, then, for https, the same over http; a fetch that was cancelled,
+// ran out of time or met an answer over its cap is not tried again.
+UrlFetcher::Result FetchWithRetries(const QString &url, const QString &file,
+                                    const UrlFetcher::Options &options) {
     QString address = FetchableUrl(url);
     if (address.isEmpty() || file.isEmpty())
-        return false;
+        return UrlFetcher::Result::Failed;
     for (;;) {
         for (int attempt = 0; attempt < DownloadRetries; ++attempt) {
-            if (UrlFetcher::Fetch(address, file, maxBytes))
-                return true;
+            const UrlFetcher::Result result = UrlFetcher::Fetch(address, file, options);
+            if (result != UrlFetcher::Result::Failed)
+                return result;
         }
         if (address.left(8).toLower() != QLatin1String("https://"))
-            return false;
+            return UrlFetcher::Result::Failed;
         address.remove(4, 1);
     }
 }
 
+UrlFetcher::Options FetchOptions(const FetchRequest &request, const QDeadlineTimer &deadline) {
+    UrlFetcher::Options options;
+    for (const QString &line : RequestHeaderLines(request.headers))
+        options.headers << line.toUtf8();
+    options.maxBytes = qMax<qint64>(request.maxBytes, 0);
+    options.cancel = request.cancel;
+    options.deadline = deadline;
+    options.proxy = ProxyAddress();
+    options.finalUrl = request.finalUrl;
+    return options;
+}
+
+bool Cancelled(const bool *cancel) {
+    return cancel && *cancel;
+}
+
+// One fetch through aria2c into `file`, its request headers in a private input list instead of
+// on the command line (where every local user can read them). The body arrives under a
+// temporary name beside `file`; aria2c is ended when the body passes `maxBytes` (a head
+// fetch keeps that much), when the deadline passes or on `cancel`. Anything partial goes.
+UrlFetcher::Result Aria2Fetch(const QString &url, const QString &file, const QString &headers,
+                              qint64 maxBytes, bool headOnly, const bool *cancel,
+                              const QDeadlineTimer &deadline) {
+    using Result = UrlFetcher::Result;
+    const QString address = FetchableUrl(url);
+    const QString aria2 = ExternalTools::Instance().Aria2Path();
+    if (address.isEmpty() || file.isEmpty() || aria2.isEmpty())
+        return Result::Failed;
+    const QFileInfo target(file);
+    const QString dir = target.absolutePath();
+    // Created with mode 0600.
+    QTemporaryFile list(dir + QLatin1Char('/') + target.fileName() + QLatin1String(".XXXXXX.lst"));
+    if (!list.open())
+        return Result::Failed;
+    const QString part = list.fileName().chopped(4) + QLatin1String(".part");
+    QStringList lines{address, QLatin1String(" out=") + QFileInfo(part).fileName()};
+    lines << Aria2HeaderLines(headers);
+    const QByteArray content = lines.join(QLatin1Char('\n')).toUtf8() + '\n';
+    if (list.write(content) != content.size() || !list.flush())
+        return Result::Failed;
+    list.close();
+
+    std::unique_ptr<QProcess> process(RunProcessHandle(
+        aria2, Aria2FetchParamLine(list.fileName(), dir), kShowHidden, false, dir));
+    if (!process)
+        return Result::Failed;
+    const qint64 cap = qMax<qint64>(maxBytes, 0);
+    Result ended = Result::Done;
+    while (process->state() != QProcess::NotRunning) {
+        process->waitForFinished(10);
+        if (QCoreApplication::instance())
+            QCoreApplication::processEvents();
+        const qint64 size = FileSizeByName(part);
+        if (Cancelled(cancel))
+            ended = Result::Cancelled;
+        else if (deadline.hasExpired())
+            ended = Result::TimedOut;
+        else if (cap > 0 && !headOnly && size > cap)
+            ended = Result::TooLarge;
+        else if (!(cap > 0 && headOnly && size >= cap))
+            continue;
+        process->kill();
+        process->waitForFinished(2000);
+        break;
+    }
+    const QString control = part + QLatin1String(".aria2");
+    const qint64 size = FileSizeByName(part);
+    if (ended == Result::Done) {
+        if (headOnly && cap > 0 && size >= cap) {
+            QFile::resize(part, cap);  // the head is all that was asked for
+        } else if (QFileInfo::exists(control) || size < 0) {
+            ended = Result::Failed;
+        } else if (cap > 0 && size > cap) {
+            ended = Result::TooLarge;
+        }
+    }
+    QFile::remove(control);
+    if (ended == Result::Done) {
+        QFile::remove(file);
+        if (QFile::rename(part, file))
+            return Result::Done;
+        ended = Result::Failed;
+    }
+    QFile::remove(part);
+    return ended;
+}
+
 }  // namespace
 
+QStringList RequestHeaderLines(const QString &text) {
+    QStringList result;
+    static const QRegularExpression lineBreak(QStringLiteral("\r\n|\r|\n"));
+    for (const QString &raw : text.trimmed().split(lineBreak)) {
+        const QString line = raw.trimmed();
+        if (CountColonFields(RemoveBlanks(line)) < 2)
+            continue;
+        // A control character could end the header early or smuggle another one in.
+        const bool clean = std::none_of(line.begin(), line.end(), [](QChar c) {
+            return (c.category() == QChar::Other_Control && c != QLatin1Char('\t')) ||
+                   c == QChar(0x2028) || c == QChar(0x2029);
+        });
+        if (clean)
+            result << line;
+    }
+    return result;
+}
+
+QStringList Aria2HeaderLines(const QString &headers) {
+    QStringList lines;
+    for (const QString &line : RequestHeaderLines(headers))
+        lines << QLatin1String(" header=") + line;
+    return lines;
+}
+
 bool DownloadFile(const QString &url, const QString &file) {
-    return FetchWithRetries(url, file, 0);
+    UrlFetcher::Options options;
+    options.proxy = ProxyAddress();
+    return FetchWithRetries(url, file, options) == UrlFetcher::Result::Done;
 }
 
 bool DownloadFile(const QString &url, const QString &file, const FetchRequest &request) {
-    const bool fetched = FetchWithRetries(url, file, 0);
-    if (fetched && request.finalUrl)
-        *request.finalUrl = url;
-    return fetched;
+    const QDeadlineTimer deadline(UrlFetcher::DeadlineMs());
+    const UrlFetcher::Result result = FetchWithRetries(url, file, FetchOptions(request, deadline));
+    if (result != UrlFetcher::Result::Failed)
+        return result == UrlFetcher::Result::Done;
+    // aria2c cannot tell where a redirect led: the address asked for stands.
+    if (Aria2Fetch(url, file, request.headers, request.maxBytes, false, request.cancel, deadline) !=
+        UrlFetcher::Result::Done)
+        return false;
+    if (request.finalUrl)
+        *request.finalUrl = FetchableUrl(url);
+    return true;
 }
 
 bool DownloadFileHead(const QString &url, const QString &file, qint64 bytes) {
-    return FetchWithRetries(url, file, qMax<qint64>(bytes, 1));
+    UrlFetcher::Options options;
+    options.maxBytes = qMax<qint64>(bytes, 1);
+    options.headOnly = true;
+    options.proxy = ProxyAddress();
+    return FetchWithRetries(url, file, options) == UrlFetcher::Result::Done;
 }
 
-QString Aria2CommonOptions(const QString &headers) {
+bool DownloadFileHead(const QString &url, const QString &file, const FetchRequest &request) {
+    const QDeadlineTimer deadline(UrlFetcher::DeadlineMs());
+    UrlFetcher::Options options = FetchOptions(request, deadline);
+    options.maxBytes = qMax<qint64>(request.maxBytes, 1);
+    options.headOnly = true;
+    const UrlFetcher::Result result = FetchWithRetries(url, file, options);
+    if (result != UrlFetcher::Result::Failed)
+        return result == UrlFetcher::Result::Done;
+    return Aria2Fetch(url, file, request.headers, options.maxBytes, true, request.cancel,
+                      deadline) == UrlFetcher::Result::Done;
+}
+
+QString Aria2CommonOptions() {
     QString line;
     if (ProxyEnabled && !ProxyString.isEmpty())
         line += QLatin1String(" --all-proxy=\"") + QuoteField(ProxyString) + QLatin1String("\" ");
-    line += QLatin1String(" --check-certificate=false ");
-    if (!headers.isEmpty())
-        line += BuildHeaderOptions(headers);
+    // An answer must never make aria2c fetch more than the address it was given.
+    line += QLatin1String(
+        " --check-certificate=false --follow-metalink=false --follow-torrent=false"
+        " --enable-dht=false ");
     return line;
 }
 
-QString Aria2FetchParamLine(const QString &url, const QString &dir, const QString &name,
-                            const QString &headers) {
-    return Aria2CommonOptions(headers) + QLatin1String(" -c \"") + QuoteField(url) +
-           QLatin1String("\" -d \"") + QuoteField(dir) + QLatin1String("\" -o \"") +
-           QuoteField(name) + QLatin1Char('"');
+QString Aria2FetchParamLine(const QString &listFile, const QString &dir) {
+    // One connection and no disk cache, so the file grows as the body arrives and its size
+    // shows how much came.
+    return Aria2CommonOptions() + QLatin1String(" -c -i \"") + QuoteField(listFile) +
+           QLatin1String("\" -d \"") + QuoteField(dir) +
+           QLatin1String("\" -s 1 --disk-cache=0 --file-allocation=none");
 }
 
 QString Aria2SegmentOptions(int jobs) {
@@ -442,9 +593,9 @@ QString Aria2SegmentOptions(int jobs) {
         .arg(SegmentConcurrencyFromNumber(jobs));
 }
 
-QString Aria2ListParamLine(const QString &listFile, const QString &workDir, const QString &headers,
+QString Aria2ListParamLine(const QString &listFile, const QString &workDir,
                            const QString &sessionFile, int jobs) {
-    return Aria2CommonOptions(headers) + QLatin1String(" -c -i \"") + QuoteField(listFile) +
+    return Aria2CommonOptions() + QLatin1String(" -c -i \"") + QuoteField(listFile) +
            QLatin1String("\" -d \"") + QuoteField(workDir) + QLatin1String("\" --save-session=\"") +
            QuoteField(sessionFile) + QLatin1Char('"') + Aria2SegmentOptions(jobs);
 }
@@ -471,22 +622,24 @@ QString MergeParamLine(const QString &indexFile, const QString &audioFile,
 }
 
 bool Aria2DownloadFile(const QString &url, const QString &file, const QString &headers) {
-    const QString address = FetchableUrl(url);
-    if (address.isEmpty() || file.isEmpty())
+    FetchRequest request;
+    request.headers = headers;
+    request.maxBytes = PlaylistMaxBytes;
+    return Aria2DownloadFile(url, file, request);
+}
+
+bool Aria2DownloadFile(const QString &url, const QString &file, const FetchRequest &request) {
+    if (FetchableUrl(url).isEmpty() || file.isEmpty())
         return false;
     if (QFileInfo::exists(file))
         QFile::remove(file);
-    const QFileInfo target(file);
-    const QString dir = target.absolutePath();
-    const QString aria2 = ExternalTools::Instance().Aria2Path();
-    if (aria2.isEmpty())
+    const QDeadlineTimer deadline(UrlFetcher::DeadlineMs());
+    if (Aria2Fetch(url, file, request.headers, request.maxBytes, false, request.cancel, deadline) !=
+        UrlFetcher::Result::Done)
         return false;
-    std::unique_ptr<QProcess> process(
-        RunProcessHandle(aria2, Aria2FetchParamLine(address, dir, target.fileName(), headers),
-                         kShowHidden, true, dir));
-    if (!process)
-        return false;
-    return !QFileInfo::exists(file + QLatin1String(".aria2")) && QFileInfo::exists(file);
+    if (request.finalUrl)
+        *request.finalUrl = FetchableUrl(url);
+    return true;
 }
 
 bool IsM3u8File(const QString &file) {

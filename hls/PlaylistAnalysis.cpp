@@ -19,9 +19,9 @@ namespace {
 // Fetches the head of the first URI line of a playlist into `probe` and tells whether it is
 // itself a playlist (a master's variant); the probe file is gone afterwards either way. Only
 // the head, so a media segment is not fetched twice.
-bool ProbeIsPlaylist(const QString &url, const QString &probe, const QString &headers) {
-    if (!DownloadFileHead(url, probe, ProbeHeadBytes))
-        Aria2DownloadFile(url, probe, headers);
+bool ProbeIsPlaylist(const QString &url, const QString &probe, const QString &headers,
+                     const bool *cancel = nullptr) {
+    DownloadFileHead(url, probe, FetchRequest{headers, ProbeHeadBytes, cancel, nullptr});
     const bool isPlaylist = IsM3u8File(probe);
     QFile::remove(probe);
     return isPlaylist;
@@ -182,7 +182,7 @@ int TM3u8::WalkMediaLines(QStringList &lines, QString &url, const QString &prefi
             if (n == 1 && probeFirst && !IsKnownSegment(line)) {
                 const QString probe =
                     TempDir + QLatin1Char('/') + Crc32Hex(line) + QLatin1String(".m3u8");
-                if (ProbeIsPlaylist(line, probe, Headers)) {
+                if (ProbeIsPlaylist(line, probe, Headers, &StopRequested)) {
                     url = line;
                     nested = true;
                     break;
