@@ -8,6 +8,8 @@
 #include "support/TextUtils.h"
 
 #include <QDir>
+#include <QDirIterator>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
@@ -41,7 +43,8 @@ private slots:
     void terminal_gets_one_updating_line_with_segment_count();
     void task_error_goes_to_standard_error();
     void header_options_reach_the_server();
-    void proxy_option_sends_aria2c_through_the_proxy();
+    void proxy_option_sends_every_fetch_through_the_proxy();
+    void endless_key_answer_fails_at_its_cap_and_leaves_nothing();
     void jobs_option_reaches_aria2c();
     void ctrl_c_keeps_the_segments_and_the_next_run_resumes_data();
     void ctrl_c_keeps_the_segments_and_the_next_run_resumes();
@@ -196,28 +199,70 @@ void TestKorviGet::header_options_reach_the_server() {
     HlsTestServer guarded;
     HlsServerOptions options;
     options.requireHeader = "X-Token: a \"quoted\" value";
+    options.latencyMs = 100;  // long enough a run for the scan below to see its children
     options.maxSeconds = 120;
     QVERIFY(guarded.start(m_root, options));
-    const QString url = guarded.url("/clear/index.m3u8");
+    const QString url = guarded.url("/aes/index.m3u8");
     const Result without = Run({url, m_base.filePath("h0.mp4")});
     QCOMPARE(without.exitCode, 1);
     QCOMPARE(without.err.trimmed(), QStringLiteral("m3u8无效"));
-    const Result with = Run({"-H", "Referer: http://korvi.test/", "-H",
-                             "X-Token: a \"quoted\" value", url, m_base.filePath("h1.mp4")});
-    QCOMPARE(with.exitCode, 0);
+
+    // The header is on the command lines of korvi-get, where the user put it, and of the server,
+    // and on no other: every local user can read /proc/<pid>/cmdline.
+    QProcess p;
+    p.setProcessEnvironment(Environment());
+    p.start(KORVI_BINARY_DIR "/korvi-get",
+            {"-H", "Referer: http://korvi.test/", "-H", "X-Token: a \"quoted\" value", url,
+             m_base.filePath("h1.mp4")});
+    QVERIFY(p.waitForStarted(5000));
+    const QStringList allowed{QString::number(p.processId()), QString::number(guarded.pid())};
+    QStringList exposed;
+    bool aria2Seen = false;
+    while (!p.waitForFinished(5)) {
+        for (const QString &pid : QDir("/proc").entryList({"[0-9]*"}, QDir::Dirs)) {
+            QByteArray cmdline = TestTools::ReadFile("/proc/" + pid + "/cmdline");
+            aria2Seen = aria2Seen || cmdline.contains("aria2c");
+            if (!allowed.contains(pid) && cmdline.contains("quoted\" value"))
+                exposed << QString::fromUtf8(cmdline.replace('\0', ' '));
+        }
+    }
+    QCOMPARE(p.exitCode(), 0);
+    QVERIFY(aria2Seen);
+    QVERIFY2(exposed.isEmpty(), qPrintable(exposed.mid(0, 3).join(" | ")));
     QVERIFY(MediaProbe::HasVideo(m_base.filePath("h1.mp4")));
     guarded.stop();
 }
 
-void TestKorviGet::proxy_option_sends_aria2c_through_the_proxy() {
+void TestKorviGet::proxy_option_sends_every_fetch_through_the_proxy() {
     // The test server answers absolute-form requests too, so it can stand in for a proxy.
     HlsTestServer proxy;
     QVERIFY(proxy.start(m_root));
-    const Result r = Run({"--proxy", proxy.baseUrl(), m_server.url("/clear/index.m3u8"),
+    const Result r = Run({"--proxy", proxy.baseUrl(), m_server.url("/aes/index.m3u8"),
                           m_base.filePath("proxied.mp4")});
     QCOMPARE(r.exitCode, 0);
-    QCOMPARE(proxy.countRequests("/clear/seg[0-9]+\\.ts$"), TestStreams::SegmentCount);
+    QCOMPARE(proxy.countRequests("/aes/index\\.m3u8$"), 1);
+    QCOMPARE(proxy.countRequests("/keys/aes\\.key$"), 1);
+    // Every segment, and the head of the first, which the analysis probes.
+    QCOMPARE(proxy.countRequests("/aes/seg[0-9]+\\.ts$"), TestStreams::SegmentCount + 1);
     proxy.stop();
+}
+
+void TestKorviGet::endless_key_answer_fails_at_its_cap_and_leaves_nothing() {
+    HlsTestServer endless;
+    HlsServerOptions options;
+    options.extraArgs = {
+        "--endless", "^/keys/", "--endless-chunk", "65536", "--endless-interval-ms", "0"};
+    options.maxSeconds = 120;
+    QVERIFY(endless.start(m_root, options));
+    QElapsedTimer clock;
+    clock.start();
+    const Result r = Run({endless.url("/aes/index.m3u8"), m_base.filePath("endless.mp4")});
+    QCOMPARE(r.exitCode, 1);
+    QCOMPARE(r.err.trimmed(), QStringLiteral("key下载失败"));
+    QVERIFY2(clock.elapsed() < 20000, qPrintable(QString::number(clock.elapsed())));
+    QDirIterator left(m_tmp, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    QVERIFY2(!left.hasNext(), qPrintable(left.hasNext() ? left.next() : QString()));
+    endless.stop();
 }
 
 void TestKorviGet::jobs_option_reaches_aria2c() {
