@@ -392,6 +392,10 @@ QString ProxyAddress() {
     return ProxyEnabled ? ProxyString : QString();
 }
 
+bool Cancelled(const bool *cancel) {
+    return cancel && *cancel;
+}
+
 // DownloadRetries attempts, then, for https, the same over http; a fetch that was cancelled,
 // ran out of time or met an answer over its cap is not tried again.
 UrlFetcher::Result FetchWithRetries(const QString &url, const QString &file,
@@ -401,6 +405,8 @@ UrlFetcher::Result FetchWithRetries(const QString &url, const QString &file,
         return UrlFetcher::Result::Failed;
     for (;;) {
         for (int attempt = 0; attempt < DownloadRetries; ++attempt) {
+            if (Cancelled(options.cancel))
+                return UrlFetcher::Result::Cancelled;
             const UrlFetcher::Result result = UrlFetcher::Fetch(address, file, options);
             if (result != UrlFetcher::Result::Failed)
                 return result;
@@ -423,12 +429,8 @@ UrlFetcher::Options FetchOptions(const FetchRequest &request, const QDeadlineTim
     return options;
 }
 
-bool Cancelled(const bool *cancel) {
-    return cancel && *cancel;
-}
-
-// One fetch through aria2c into `file`, its request headers in a private input list instead of
-// on the command line (where every local user can read them). The body arrives under a
+// One fetch through aria2c into `file`, its request headers and proxy in a private input list
+// instead of on the command line (where every local user can read them). The body arrives under a
 // temporary name beside `file`; aria2c is ended when the body passes `maxBytes` (a head
 // fetch keeps that much), when the deadline passes or on `cancel`. Anything partial goes.
 UrlFetcher::Result Aria2Fetch(const QString &url, const QString &file, const QString &headers,
@@ -439,6 +441,8 @@ UrlFetcher::Result Aria2Fetch(const QString &url, const QString &file, const QSt
     const QString aria2 = ExternalTools::Instance().Aria2Path();
     if (address.isEmpty() || file.isEmpty() || aria2.isEmpty())
         return Result::Failed;
+    if (Cancelled(cancel))
+        return Result::Cancelled;
     const QFileInfo target(file);
     const QString dir = target.absolutePath();
     // Created with mode 0600.
@@ -447,7 +451,7 @@ UrlFetcher::Result Aria2Fetch(const QString &url, const QString &file, const QSt
         return Result::Failed;
     const QString part = list.fileName().chopped(4) + QLatin1String(".part");
     QStringList lines{address, QLatin1String(" out=") + QFileInfo(part).fileName()};
-    lines << Aria2HeaderLines(headers);
+    lines << Aria2ListOptions(headers);
     const QByteArray content = lines.join(QLatin1Char('\n')).toUtf8() + '\n';
     if (list.write(content) != content.size() || !list.flush())
         return Result::Failed;
@@ -470,11 +474,11 @@ UrlFetcher::Result Aria2Fetch(const QString &url, const QString &file, const QSt
             ended = Result::TimedOut;
         else if (cap > 0 && !headOnly && size > cap)
             ended = Result::TooLarge;
-        else if (!(cap > 0 && headOnly && size >= cap))
-            continue;
-        process->kill();
-        process->waitForFinished(2000);
-        break;
+        const bool headIn = cap > 0 && headOnly && size >= cap;
+        if (ended != Result::Done || headIn) {
+            process->kill();
+            process->waitForFinished(2000);
+        }
     }
     const QString control = part + QLatin1String(".aria2");
     const qint64 size = FileSizeByName(part);
@@ -518,8 +522,15 @@ QStringList RequestHeaderLines(const QString &text) {
     return result;
 }
 
-QStringList Aria2HeaderLines(const QString &headers) {
+QStringList Aria2ListOptions(const QString &headers) {
     QStringList lines;
+    if (ProxyEnabled && !ProxyString.isEmpty()) {
+        // A line break would start another option; without its control characters a bad
+        // address fails instead.
+        QString proxy = ProxyString;
+        proxy.removeIf([](QChar c) { return c.category() == QChar::Other_Control; });
+        lines << QLatin1String(" all-proxy=") + proxy;
+    }
     for (const QString &line : RequestHeaderLines(headers))
         lines << QLatin1String(" header=") + line;
     return lines;
@@ -566,14 +577,10 @@ bool DownloadFileHead(const QString &url, const QString &file, const FetchReques
 }
 
 QString Aria2CommonOptions() {
-    QString line;
-    if (ProxyEnabled && !ProxyString.isEmpty())
-        line += QLatin1String(" --all-proxy=\"") + QuoteField(ProxyString) + QLatin1String("\" ");
     // An answer must never make aria2c fetch more than the address it was given.
-    line += QLatin1String(
+    return QStringLiteral(
         " --check-certificate=false --follow-metalink=false --follow-torrent=false"
         " --enable-dht=false ");
-    return line;
 }
 
 QString Aria2FetchParamLine(const QString &listFile, const QString &dir) {

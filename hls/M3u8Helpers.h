@@ -130,12 +130,15 @@ QString BuildHeaderOptions(const QString &text);
 // The header lines a request sends: those BuildHeaderOptions takes, trimmed, less any line
 // holding a control character.
 QStringList RequestHeaderLines(const QString &text);
-// The same as per-download options of an aria2c input list: " header=Key: Value" each.
-QStringList Aria2HeaderLines(const QString &headers);
+// The per-download options of every entry of an aria2c input list, which only the user can
+// read: " all-proxy=" with the proxy (credentials and all) when ProxyEnabled, then
+// " header=Key: Value" for each request header line.
+QStringList Aria2ListOptions(const QString &headers);
 
 // Parameter lines of the tools, exactly as they are handed to the process runner.
-// The proxy, certificate and follow options that start every aria2c line. Request headers are
-// never on it: they go in the input list (Aria2HeaderLines).
+// The certificate and follow options that start every aria2c line. The proxy and the request
+// headers are never on it, where every local user could read them: they go in the input list
+// (Aria2ListOptions).
 QString Aria2CommonOptions();
 // One file: the input list names the address, the output name and the headers.
 QString Aria2FetchParamLine(const QString &listFile, const QString &dir);

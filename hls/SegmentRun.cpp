@@ -70,7 +70,7 @@ bool TM3u8::WriteAria2List() {
     if (Segments.empty())
         return false;
     ListFile = WorkDir + QLatin1Char('/') + WorkListFileName(WorkId);
-    const QStringList headerLines = Aria2HeaderLines(Headers);
+    const QStringList entryOptions = Aria2ListOptions(Headers);
     QStringList lines;
     for (const SegmentRec &segment : Segments) {
         if (segment.Done)
@@ -80,9 +80,9 @@ bool TM3u8::WriteAria2List() {
         const QString address = FetchableUrl(segment.Url);
         if (address.isEmpty())
             continue;
-        lines << address << QLatin1String(" out=") + segment.LocalName << headerLines;
+        lines << address << QLatin1String(" out=") + segment.LocalName << entryOptions;
     }
-    // Only the user may read it: it carries the request headers.
+    // Only the user may read it: it carries the request headers and the proxy.
     return SaveTextFile(lines, ListFile, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
 }
 

@@ -366,13 +366,12 @@ void TestDownloadFile::aria2_arguments_keep_quotes_and_blanks_whole() {
     QStringList argv =
         QString::fromUtf8(ReadAll(m_base.filePath("argv.txt"))).split('\n', Qt::SkipEmptyParts);
     // The list has a name of its own making; it was private, and it is gone.
-    const QString list = argv.value(7);
+    const QString list = argv.value(6);
     QVERIFY2(list.startsWith(target + ".") && list.endsWith(".lst"), qPrintable(list));
     QVERIFY(!QFile::exists(list));
     QCOMPARE(ReadAll(m_base.filePath("argv.txt.mode")).trimmed(), QByteArray("600"));
-    argv[7] = "LIST";
-    const QStringList expected{"--all-proxy=http://127.0.0.1:9",
-                               "--check-certificate=false",
+    argv[6] = "LIST";
+    const QStringList expected{"--check-certificate=false",
                                "--follow-metalink=false",
                                "--follow-torrent=false",
                                "--enable-dht=false",
@@ -389,7 +388,8 @@ void TestDownloadFile::aria2_arguments_keep_quotes_and_blanks_whole() {
     const QStringList lines =
         QString::fromUtf8(ReadAll(m_base.filePath("argv.txt.lst"))).split('\n', Qt::SkipEmptyParts);
     const QStringList listed{url, " out=" + QFileInfo(list.chopped(4) + ".part").fileName(),
-                             " header=X-Quote: say \"hi\" now", " header=Referer: http://r/a b"};
+                             " all-proxy=http://127.0.0.1:9", " header=X-Quote: say \"hi\" now",
+                             " header=Referer: http://r/a b"};
     QCOMPARE(lines, listed);
     QCOMPARE(ReadAll(target), QByteArray("partial"));
     QCOMPARE(Entries(dir), QStringList{QFileInfo(target).fileName()});
