@@ -287,11 +287,8 @@ void TestKorviGet::ctrl_c_ends_a_key_fetch_at_once() {
     while (silent.countRequests("^/keys/") == 0 && !deadline.hasExpired())
         p.waitForFinished(20);
     QCOMPARE(p.state(), QProcess::Running);
-    QElapsedTimer clock;
-    clock.start();
     ::kill(pid_t(p.processId()), SIGINT);
-    QVERIFY(p.waitForFinished(20000));
-    QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY(p.waitForFinished(3000));
     QCOMPARE(p.exitCode(), 130);
     // The folder stays, with what earlier runs completed, for the next run to resume from.
     const QString err = QString::fromUtf8(p.readAllStandardError());
