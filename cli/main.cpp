@@ -32,7 +32,7 @@ const char kUsage[] =
     "  ADDRESS  m3u8 播放列表的地址 (http/https/ftp) 或本地播放列表文件\n"
     "  OUTPUT   合并后的 MP4 文件 (不以 .mp4 结尾时自动加上)\n"
     "  -H       请求头, 每个 -H 一行, 可重复\n"
-    "  --proxy  aria2c 使用的代理, 如 http://127.0.0.1:8080\n"
+    "  --proxy  所有下载 (播放列表、key、分段) 使用的代理, 如 http://127.0.0.1:8080\n"
     "  --variant first|highest|lowest  主播放列表取哪个码率: 第一个 (默认), 最高, 最低\n"
     "  --version  显示版本\n"
     "  -j       同时下载的分段数量, 1-32, 默认 16\n"

@@ -1,18 +1,14 @@
 #include "hls/M3u8Helpers.h"
 
-#include "hls/UrlFetcher.h"
-#include "support/ExternalTools.h"
 #include "support/FileUtils.h"
-#include "support/ProcessUtils.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QStringList>
 #include <QUrl>
 
-#include <memory>
+#include <algorithm>
 
 bool ProxyEnabled = false;
 QString ProxyString;
@@ -202,55 +198,51 @@ QString QuoteField(const QString &value) {
     return out;
 }
 
-namespace {
-
-bool FetchWithRetries(const QString &url, const QString &file, qint64 maxBytes) {
-    QString address = FetchableUrl(url);
-    if (address.isEmpty() || file.isEmpty())
-        return false;
-    for (;;) {
-        for (int attempt = 0; attempt < DownloadRetries; ++attempt) {
-            if (UrlFetcher::Fetch(address, file, maxBytes))
-                return true;
-        }
-        if (address.left(8).toLower() != QLatin1String("https://"))
-            return false;
-        address.remove(4, 1);
+QStringList RequestHeaderLines(const QString &text) {
+    QStringList result;
+    static const QRegularExpression lineBreak(QStringLiteral("\r\n|\r|\n"));
+    for (const QString &raw : text.trimmed().split(lineBreak)) {
+        const QString line = raw.trimmed();
+        if (CountColonFields(RemoveBlanks(line)) < 2)
+            continue;
+        // A control character could end the header early or smuggle another one in.
+        const bool clean = std::none_of(line.begin(), line.end(), [](QChar c) {
+            return (c.category() == QChar::Other_Control && c != QLatin1Char('\t')) ||
+                   c == QChar(0x2028) || c == QChar(0x2029);
+        });
+        if (clean)
+            result << line;
     }
+    return result;
 }
 
-}  // namespace
-
-bool DownloadFile(const QString &url, const QString &file) {
-    return FetchWithRetries(url, file, 0);
+QStringList Aria2ListOptions(const QString &headers) {
+    QStringList lines;
+    if (ProxyEnabled && !ProxyString.isEmpty()) {
+        // A line break would start another option; without its control characters a bad
+        // address fails instead.
+        QString proxy = ProxyString;
+        proxy.removeIf([](QChar c) { return c.category() == QChar::Other_Control; });
+        lines << QLatin1String(" all-proxy=") + proxy;
+    }
+    for (const QString &line : RequestHeaderLines(headers))
+        lines << QLatin1String(" header=") + line;
+    return lines;
 }
 
-bool DownloadFile(const QString &url, const QString &file, const FetchRequest &request) {
-    const bool fetched = FetchWithRetries(url, file, 0);
-    if (fetched && request.finalUrl)
-        *request.finalUrl = url;
-    return fetched;
+QString Aria2CommonOptions() {
+    // An answer must never make aria2c fetch more than the address it was given.
+    return QStringLiteral(
+        " --check-certificate=false --follow-metalink=false --follow-torrent=false"
+        " --enable-dht=false ");
 }
 
-bool DownloadFileHead(const QString &url, const QString &file, qint64 bytes) {
-    return FetchWithRetries(url, file, qMax<qint64>(bytes, 1));
-}
-
-QString Aria2CommonOptions(const QString &headers) {
-    QString line;
-    if (ProxyEnabled && !ProxyString.isEmpty())
-        line += QLatin1String(" --all-proxy=\"") + QuoteField(ProxyString) + QLatin1String("\" ");
-    line += QLatin1String(" --check-certificate=false ");
-    if (!headers.isEmpty())
-        line += BuildHeaderOptions(headers);
-    return line;
-}
-
-QString Aria2FetchParamLine(const QString &url, const QString &dir, const QString &name,
-                            const QString &headers) {
-    return Aria2CommonOptions(headers) + QLatin1String(" -c \"") + QuoteField(url) +
-           QLatin1String("\" -d \"") + QuoteField(dir) + QLatin1String("\" -o \"") +
-           QuoteField(name) + QLatin1Char('"');
+QString Aria2FetchParamLine(const QString &listFile, const QString &dir) {
+    // One connection and no disk cache, so the file grows as the body arrives and its size
+    // shows how much came.
+    return Aria2CommonOptions() + QLatin1String(" -c -i \"") + QuoteField(listFile) +
+           QLatin1String("\" -d \"") + QuoteField(dir) +
+           QLatin1String("\" -s 1 --disk-cache=0 --file-allocation=none");
 }
 
 QString Aria2SegmentOptions(int jobs) {
@@ -262,9 +254,9 @@ QString Aria2SegmentOptions(int jobs) {
         .arg(SegmentConcurrencyFromNumber(jobs));
 }
 
-QString Aria2ListParamLine(const QString &listFile, const QString &workDir, const QString &headers,
+QString Aria2ListParamLine(const QString &listFile, const QString &workDir,
                            const QString &sessionFile, int jobs) {
-    return Aria2CommonOptions(headers) + QLatin1String(" -c -i \"") + QuoteField(listFile) +
+    return Aria2CommonOptions() + QLatin1String(" -c -i \"") + QuoteField(listFile) +
            QLatin1String("\" -d \"") + QuoteField(workDir) + QLatin1String("\" --save-session=\"") +
            QuoteField(sessionFile) + QLatin1Char('"') + Aria2SegmentOptions(jobs);
 }
@@ -288,25 +280,6 @@ QString MergeParamLine(const QString &indexFile, const QString &audioFile,
     return QLatin1String(" -y") + input.arg(QuoteField(indexFile)) +
            input.arg(QuoteField(audioFile)) + QLatin1String(" -map 0:v? -map 1:a ") + ffmpegParams +
            QLatin1String(" \"") + QuoteField(outFile) + QLatin1Char('"');
-}
-
-bool Aria2DownloadFile(const QString &url, const QString &file, const QString &headers) {
-    const QString address = FetchableUrl(url);
-    if (address.isEmpty() || file.isEmpty())
-        return false;
-    if (QFileInfo::exists(file))
-        QFile::remove(file);
-    const QFileInfo target(file);
-    const QString dir = target.absolutePath();
-    const QString aria2 = ExternalTools::Instance().Aria2Path();
-    if (aria2.isEmpty())
-        return false;
-    std::unique_ptr<QProcess> process(
-        RunProcessHandle(aria2, Aria2FetchParamLine(address, dir, target.fileName(), headers),
-                         kShowHidden, true, dir));
-    if (!process)
-        return false;
-    return !QFileInfo::exists(file + QLatin1String(".aria2")) && QFileInfo::exists(file);
 }
 
 bool IsM3u8File(const QString &file) {

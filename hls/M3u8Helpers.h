@@ -66,7 +66,8 @@ QString FetchableUrl(const QString &url);
 QString QuoteField(const QString &value);
 
 // Fetches one URL into one file with libcurl; DownloadRetries attempts, then, for https, the
-// same over http. A failed fetch leaves an existing file as it was.
+// same over http. A failed fetch leaves an existing file as it was. Goes through the proxy
+// when ProxyEnabled, like every fetch below.
 bool DownloadFile(const QString &url, const QString &file);
 // What one fetch of a playlist, a key or a probe may take, and what it reports back.
 struct FetchRequest {
@@ -78,30 +79,48 @@ struct FetchRequest {
 // Caps of the fetches that are not segments.
 inline constexpr qint64 PlaylistMaxBytes = 16 * 1024 * 1024;
 inline constexpr qint64 KeyMaxBytes = 4096;
+// DownloadFile within UrlFetcher::DeadlineMs() in all, the headers sent by libcurl. When
+// libcurl fails (but was neither cancelled nor out of time nor over the cap), aria2c tries,
+// bound by the same cap, deadline and cancel; the address asked for then stands as finalUrl.
 bool DownloadFile(const QString &url, const QString &file, const FetchRequest &request);
 // Like DownloadFile, but only the first `bytes` bytes (a range request, and the transfer is
 // cut there should the server send more); a shorter file is fetched whole.
 bool DownloadFileHead(const QString &url, const QString &file, qint64 bytes);
+// The same for a request: its maxBytes is the head's length, and it goes like the request form
+// of DownloadFile (headers, deadline, cancel, aria2c when libcurl fails).
+bool DownloadFileHead(const QString &url, const QString &file, const FetchRequest &request);
 // Fetches one URL into one file with aria2c, waiting for it; true when the file exists and no
-// ".aria2" control file is left.
+// ".aria2" control file is left. The headers go in a private input list, never on aria2c's
+// command line. Bound like a playlist fetch: PlaylistMaxBytes and the deadline.
 bool Aria2DownloadFile(const QString &url, const QString &file, const QString &headers);
+// The same with the request's cap and cancel flag; nothing partial is kept.
+bool Aria2DownloadFile(const QString &url, const QString &file, const FetchRequest &request);
 // True when the file exists and begins with the 7 bytes "#EXTM3U", after any byte-order mark.
 bool IsM3u8File(const QString &file);
 // One --header option per header line that holds a colon, with one blank before each and one
 // after the last; empty when no line qualifies.
 QString BuildHeaderOptions(const QString &text);
+// The header lines a request sends: those BuildHeaderOptions takes, trimmed, less any line
+// holding a control character.
+QStringList RequestHeaderLines(const QString &text);
+// The per-download options of every entry of an aria2c input list, which only the user can
+// read: " all-proxy=" with the proxy (credentials and all) when ProxyEnabled, then
+// " header=Key: Value" for each request header line.
+QStringList Aria2ListOptions(const QString &headers);
 
 // Parameter lines of the tools, exactly as they are handed to the process runner.
-// The proxy and certificate options that start every aria2c line.
-QString Aria2CommonOptions(const QString &headers);
-QString Aria2FetchParamLine(const QString &url, const QString &dir, const QString &name,
-                            const QString &headers);
+// The certificate and follow options that start every aria2c line. The proxy and the request
+// headers are never on it, where every local user could read them: they go in the input list
+// (Aria2ListOptions).
+QString Aria2CommonOptions();
+// One file: the input list names the address, the output name and the headers.
+QString Aria2FetchParamLine(const QString &listFile, const QString &dir);
 // Options of a segment run: `jobs` segments at once (aria2c has no per-server limit across
 // downloads, so this alone sets the connections to the host), time-outs that let a silent
 // connection cost seconds, a short wait before retrying, and no pre-allocation of the files.
 QString Aria2SegmentOptions(int jobs);
 // The session file receives the downloads that aria2c did not finish.
-QString Aria2ListParamLine(const QString &listFile, const QString &workDir, const QString &headers,
+QString Aria2ListParamLine(const QString &listFile, const QString &workDir,
                            const QString &sessionFile, int jobs);
 QString MergeParamLine(const QString &indexFile, const QString &ffmpegParams,
                        const QString &outFile);

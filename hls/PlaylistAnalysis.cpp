@@ -17,9 +17,9 @@ namespace {
 // Fetches the head of the first segment address of a playlist into `probe` and tells whether it
 // is itself a playlist (a list of playlists without variant tags); the probe file is gone
 // afterwards either way. Only the head, so a media segment is not fetched twice.
-bool ProbeIsPlaylist(const QString &url, const QString &probe, const QString &headers) {
-    if (!DownloadFileHead(url, probe, ProbeHeadBytes))
-        Aria2DownloadFile(url, probe, headers);
+bool ProbeIsPlaylist(const QString &url, const QString &probe, const QString &headers,
+                     const bool *cancel = nullptr) {
+    DownloadFileHead(url, probe, FetchRequest{headers, ProbeHeadBytes, cancel, nullptr});
     const bool isPlaylist = IsM3u8File(probe);
     QFile::remove(probe);
     return isPlaylist;
@@ -37,13 +37,7 @@ bool ReadRemotePlaylist(const QString &url, const QString &file, const QString &
     request.maxBytes = PlaylistMaxBytes;
     request.cancel = cancel;
     request.finalUrl = &finalUrl;
-    bool fetched = DownloadFile(url, file, request);
-    if (!fetched && !headers.isEmpty() && !(cancel && *cancel)) {
-        // aria2c cannot say where a redirect led: relative lines resolve against `url`.
-        fetched = Aria2DownloadFile(url, file, headers);
-        finalUrl.clear();
-    }
-    if (!fetched || !IsM3u8File(file))
+    if (!DownloadFile(url, file, request) || !IsM3u8File(file))
         return false;
     QStringList lines;
     return LoadTextFile(file, lines, true) > 0 &&
@@ -88,7 +82,10 @@ bool TM3u8::AnalyseM3u8(QString url, const QString &headers) {
         if (!ReadRemotePlaylist(url, IndexFile, headers, &StopRequested, playlist)) {
             ClearSegments();
             EndRun();
-            ReportError(kInvalidM3u8);
+            if (StopRequested)
+                ReportStop();
+            else
+                ReportError(kInvalidM3u8);
             return false;
         }
         if (playlist.IsMaster) {
@@ -105,7 +102,7 @@ bool TM3u8::AnalyseM3u8(QString url, const QString &headers) {
             const QString first = playlist.Media.Segments.front().Uri;
             const QString probe =
                 TempDir + QLatin1Char('/') + Crc32Hex(first) + QLatin1String(".m3u8");
-            if (!IsKnownSegment(first) && ProbeIsPlaylist(first, probe, Headers)) {
+            if (!IsKnownSegment(first) && ProbeIsPlaylist(first, probe, Headers, &StopRequested)) {
                 url = first;
                 continue;
             }
@@ -166,7 +163,14 @@ size_t TM3u8::AddMediaLine(const QString &url, int n, int width, bool byteRange,
     return Segments.size() - 1;
 }
 
+// A stop asked for during the analysis is a stop, and keeps the folder for the next start.
 bool TM3u8::FailAnalysis() {
+    if (StopRequested) {
+        ClearSegments();
+        EndRun();
+        ReportStop();
+        return false;
+    }
     FailureCleanUp();
     ReportError(kInvalidM3u8);
     return false;
@@ -270,11 +274,8 @@ bool TM3u8::SaveFullUrlM3u8(const QString &url, const QString &outFile, const QS
         request.maxBytes = PlaylistMaxBytes;
         request.finalUrl = &finalUrl;
         QFile::remove(tmp);
-        if (!DownloadFile(current, tmp, request)) {
-            finalUrl.clear();
-            if (!Aria2DownloadFile(current, tmp, headers))
-                return false;
-        }
+        if (!DownloadFile(current, tmp, request))
+            return false;
         if (finalUrl.isEmpty())
             finalUrl = current;
         QStringList lines;

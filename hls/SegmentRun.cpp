@@ -18,14 +18,24 @@
 
 using namespace TM3u8Status;
 
-bool TM3u8::FetchKeys(bool withAria2) {
+// aria2c, when present, is DownloadFile's own fall-back, so both ways fetch keys alike.
+bool TM3u8::FetchKeys(bool /*withAria2*/) {
     for (int i = 0; i < KeyUrls.size(); ++i) {
         const QString keyFile = WorkDir + QLatin1Char('/') + KeyFileName(i);
         // Fetched afresh at every start: aria2c would take a kept file for complete.
         QFile::remove(keyFile);
-        const bool fetched = withAria2 ? Aria2DownloadFile(KeyUrls.at(i), keyFile, Headers)
-                                       : DownloadFile(KeyUrls.at(i), keyFile);
-        if (!fetched) {
+        FetchRequest request;
+        request.headers = Headers;
+        request.maxBytes = KeyMaxBytes;
+        request.cancel = &StopRequested;
+        if (!DownloadFile(KeyUrls.at(i), keyFile, request)) {
+            if (StopRequested) {
+                // Stopped while the key came: the folder keeps what earlier runs completed.
+                ClearSegments();
+                EndRun();
+                ReportStop();
+                return false;
+            }
             FailureCleanUp();
             ReportError(kKeyFailed);
             return false;
@@ -60,6 +70,7 @@ bool TM3u8::WriteAria2List() {
     if (Segments.empty())
         return false;
     ListFile = WorkDir + QLatin1Char('/') + WorkListFileName(WorkId);
+    const QStringList entryOptions = Aria2ListOptions(Headers);
     QStringList lines;
     for (const SegmentRec &segment : Segments) {
         if (segment.Done)
@@ -69,9 +80,10 @@ bool TM3u8::WriteAria2List() {
         const QString address = FetchableUrl(segment.Url);
         if (address.isEmpty())
             continue;
-        lines << address << QLatin1String(" out=") + segment.LocalName;
+        lines << address << QLatin1String(" out=") + segment.LocalName << entryOptions;
     }
-    return SaveTextFile(lines, ListFile);
+    // Only the user may read it: it carries the request headers and the proxy.
+    return SaveTextFile(lines, ListFile, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
 }
 
 void TM3u8::RunAria2() {
@@ -84,8 +96,7 @@ void TM3u8::RunAria2() {
     }
     SessionFile = WorkDir + QLatin1Char('/') + WorkId + QLatin1String(".session");
     QFile::remove(SessionFile);
-    const QString params =
-        Aria2ListParamLine(ListFile, WorkDir, Headers, SessionFile, SegmentConcurrency);
+    const QString params = Aria2ListParamLine(ListFile, WorkDir, SessionFile, SegmentConcurrency);
     ReleaseAria2Process();
     Aria2Process = RunProcessHandle(Aria2Path, params, kShowHidden, false, WorkDir);
     if (Aria2Process) {

@@ -11,6 +11,7 @@ namespace {
 
 long g_connectTimeout = 20;
 long g_lowSpeedTimeout = 30;
+qint64 g_deadlineMs = 60000;
 
 constexpr const char kAllowedProtocols[] = "http,https,ftp,ftps";
 
@@ -25,25 +26,37 @@ void InitCurlOnce() {
 struct Sink {
     QSaveFile *file = nullptr;
     qint64 limit = 0;  // 0: the whole body
+    bool headOnly = false;
     qint64 written = 0;
-    bool enough = false;
+    bool enough = false;    // the head is in
+    bool tooLarge = false;  // the answer went past the cap
 };
 
 size_t WriteToFile(char *data, size_t size, size_t count, void *userData) {
     auto *sink = static_cast<Sink *>(userData);
     qint64 bytes = qint64(size * count);
-    if (sink->limit > 0)
-        bytes = qMin(bytes, sink->limit - sink->written);
+    if (sink->limit > 0 && sink->written + bytes > sink->limit) {
+        if (!sink->headOnly) {
+            sink->tooLarge = true;
+            return 0;  // a short count makes libcurl fail the transfer
+        }
+        bytes = sink->limit - sink->written;
+    }
     if (sink->file->write(data, bytes) != bytes)
-        return 0;  // a short count makes libcurl fail the transfer
+        return 0;
     sink->written += bytes;
-    if (sink->limit > 0 && sink->written >= sink->limit) {
+    if (sink->headOnly && sink->written >= sink->limit) {
         // A server that ignores the range would send the whole file: cut it here.
         sink->enough = true;
         return 0;
     }
     return size_t(bytes);
 }
+
+struct HeaderList {
+    curl_slist *list = nullptr;
+    ~HeaderList() { curl_slist_free_all(list); }
+};
 
 struct EasyHandle {
     CURL *handle = curl_easy_init();
@@ -70,16 +83,32 @@ long UrlFetcher::LowSpeedTimeout() {
     return g_lowSpeedTimeout;
 }
 
+void UrlFetcher::SetDeadlineMs(qint64 ms) {
+    g_deadlineMs = ms;
+}
+
+qint64 UrlFetcher::DeadlineMs() {
+    return g_deadlineMs;
+}
+
 bool UrlFetcher::Fetch(const QString &url, const QString &file, qint64 maxBytes) {
+    Options options;
+    options.maxBytes = qMax<qint64>(maxBytes, 0);
+    options.headOnly = options.maxBytes > 0;
+    return Fetch(url, file, options) == Result::Done;
+}
+
+UrlFetcher::Result UrlFetcher::Fetch(const QString &url, const QString &file,
+                                     const Options &options) {
     InitCurlOnce();
     EasyHandle easy;
     MultiHandle multi;
     if (!easy.handle || !multi.handle)
-        return false;
+        return Result::Failed;
 
     QSaveFile out(QFileInfo(file).absoluteFilePath());
     if (!out.open(QIODevice::WriteOnly))
-        return false;
+        return Result::Failed;
 
     const QByteArray address = url.toUtf8();
     CURL *e = easy.handle;
@@ -98,15 +127,32 @@ bool UrlFetcher::Fetch(const QString &url, const QString &file, qint64 maxBytes)
     curl_easy_setopt(e, CURLOPT_ACCEPT_ENCODING, "");
     curl_easy_setopt(e, CURLOPT_USERAGENT, "Korvi/" KORVI_VERSION);
     curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &WriteToFile);
+
+    HeaderList headers;
+    for (const QByteArray &line : options.headers)
+        headers.list = curl_slist_append(headers.list, line.constData());
+    if (headers.list)
+        curl_easy_setopt(e, CURLOPT_HTTPHEADER, headers.list);
+
+    const QByteArray proxy = options.proxy.toUtf8();
+    if (!proxy.isEmpty()) {
+        // Credentials come from the address itself. The setting is the user's choice, so the
+        // environment's no_proxy does not overrule it.
+        curl_easy_setopt(e, CURLOPT_PROXY, proxy.constData());
+        curl_easy_setopt(e, CURLOPT_NOPROXY, "");
+    }
+
     Sink sink;
     sink.file = &out;
-    sink.limit = qMax<qint64>(maxBytes, 0);
+    sink.limit = qMax<qint64>(options.maxBytes, 0);
+    sink.headOnly = options.headOnly && sink.limit > 0;
     curl_easy_setopt(e, CURLOPT_WRITEDATA, &sink);
     const QByteArray range = "0-" + QByteArray::number(sink.limit - 1);
-    if (sink.limit > 0)
+    if (sink.headOnly)
         curl_easy_setopt(e, CURLOPT_RANGE, range.constData());
 
     curl_multi_add_handle(multi.handle, e);
+    Result ended = Result::Done;
     int running = 1;
     while (running) {
         if (curl_multi_perform(multi.handle, &running) != CURLM_OK)
@@ -117,6 +163,14 @@ bool UrlFetcher::Fetch(const QString &url, const QString &file, qint64 maxBytes)
         curl_multi_poll(multi.handle, nullptr, 0, 10, nullptr);
         if (QCoreApplication::instance())
             QCoreApplication::processEvents(QEventLoop::AllEvents);
+        if (options.cancel && *options.cancel) {
+            ended = Result::Cancelled;
+            break;
+        }
+        if (options.deadline.hasExpired()) {
+            ended = Result::TimedOut;
+            break;
+        }
     }
 
     CURLcode result = CURLE_FAILED_INIT;
@@ -130,13 +184,22 @@ bool UrlFetcher::Fetch(const QString &url, const QString &file, qint64 maxBytes)
     const char *scheme = nullptr;
     curl_easy_getinfo(e, CURLINFO_SCHEME, &scheme);
     const bool isHttp = scheme && QByteArray(scheme).toLower().startsWith("http");
+    const char *effective = nullptr;
+    curl_easy_getinfo(e, CURLINFO_EFFECTIVE_URL, &effective);
+    const QString finalUrl = effective ? QString::fromUtf8(effective) : url;
     curl_multi_remove_handle(multi.handle, e);
 
     if (sink.enough && result == CURLE_WRITE_ERROR)
         result = CURLE_OK;
-    if (result != CURLE_OK || (isHttp && status >= 400)) {
+    if (ended == Result::Done && sink.tooLarge)
+        ended = Result::TooLarge;
+    else if (ended == Result::Done && (result != CURLE_OK || (isHttp && status >= 400)))
+        ended = Result::Failed;
+    if (ended != Result::Done || !out.commit()) {
         out.cancelWriting();
-        return false;
+        return ended == Result::Done ? Result::Failed : ended;
     }
-    return out.commit();
+    if (options.finalUrl)
+        *options.finalUrl = finalUrl;
+    return Result::Done;
 }

@@ -8,6 +8,8 @@
 #include "support/TextUtils.h"
 
 #include <QDir>
+#include <QDirIterator>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
@@ -73,7 +75,9 @@ private slots:
     void terminal_gets_one_updating_line_with_segment_count();
     void task_error_goes_to_standard_error();
     void header_options_reach_the_server();
-    void proxy_option_sends_aria2c_through_the_proxy();
+    void proxy_option_sends_every_fetch_through_the_proxy();
+    void endless_key_answer_fails_at_its_cap_and_leaves_nothing();
+    void ctrl_c_ends_a_key_fetch_at_once();
     void jobs_option_reaches_aria2c();
     void ctrl_c_keeps_the_segments_and_the_next_run_resumes_data();
     void ctrl_c_keeps_the_segments_and_the_next_run_resumes();
@@ -244,31 +248,106 @@ void TestKorviGet::task_error_goes_to_standard_error() {
 }
 
 void TestKorviGet::header_options_reach_the_server() {
+    // A value of this run's own, so other programs on the machine cannot blur the scan below.
+    const QString value =
+        QStringLiteral("a \"quoted\" value %1").arg(QCoreApplication::applicationPid());
     HlsTestServer guarded;
     HlsServerOptions options;
-    options.requireHeader = "X-Token: a \"quoted\" value";
+    options.requireHeader = "X-Token: " + value;
+    options.latencyMs = 100;  // long enough a run for the scan below to see its children
     options.maxSeconds = 120;
     QVERIFY(guarded.start(m_root, options));
-    const QString url = guarded.url("/clear/index.m3u8");
+    const QString url = guarded.url("/aes/index.m3u8");
     const Result without = Run({url, m_base.filePath("h0.mp4")});
     QCOMPARE(without.exitCode, 1);
     QCOMPARE(without.err.trimmed(), QStringLiteral("m3u8无效"));
-    const Result with = Run({"-H", "Referer: http://korvi.test/", "-H",
-                             "X-Token: a \"quoted\" value", url, m_base.filePath("h1.mp4")});
-    QCOMPARE(with.exitCode, 0);
+
+    // The header is on the command lines of korvi-get, where the user put it (and of its forks
+    // before they exec), and of the server, and on no other: every local user can read
+    // /proc/<pid>/cmdline.
+    QProcess p;
+    p.setProcessEnvironment(Environment());
+    p.start(KORVI_BINARY_DIR "/korvi-get", {"-H", "Referer: http://korvi.test/", "-H",
+                                            "X-Token: " + value, url, m_base.filePath("h1.mp4")});
+    QVERIFY(p.waitForStarted(5000));
+    const QByteArray own =
+        TestTools::ReadFile(QStringLiteral("/proc/%1/cmdline").arg(p.processId()));
+    const QString server = QString::number(guarded.pid());
+    const QByteArray workArea = m_tmp.toUtf8();
+    QStringList exposed;
+    bool aria2Seen = false;
+    while (!p.waitForFinished(5)) {
+        for (const QString &pid : QDir("/proc").entryList({"[0-9]*"}, QDir::Dirs)) {
+            QByteArray cmdline = TestTools::ReadFile("/proc/" + pid + "/cmdline");
+            aria2Seen = aria2Seen || (cmdline.contains("aria2c") && cmdline.contains(workArea));
+            if (pid != server && cmdline != own && cmdline.contains(value.toUtf8()))
+                exposed << QString::fromUtf8(cmdline.replace('\0', ' '));
+        }
+    }
+    QCOMPARE(p.exitCode(), 0);
+    QVERIFY(aria2Seen);
+    QVERIFY2(exposed.isEmpty(), qPrintable(exposed.mid(0, 3).join(" | ")));
     QVERIFY(MediaProbe::HasVideo(m_base.filePath("h1.mp4")));
     guarded.stop();
 }
 
-void TestKorviGet::proxy_option_sends_aria2c_through_the_proxy() {
+void TestKorviGet::proxy_option_sends_every_fetch_through_the_proxy() {
     // The test server answers absolute-form requests too, so it can stand in for a proxy.
     HlsTestServer proxy;
     QVERIFY(proxy.start(m_root));
-    const Result r = Run({"--proxy", proxy.baseUrl(), m_server.url("/clear/index.m3u8"),
+    const Result r = Run({"--proxy", proxy.baseUrl(), m_server.url("/aes/index.m3u8"),
                           m_base.filePath("proxied.mp4")});
     QCOMPARE(r.exitCode, 0);
-    QCOMPARE(proxy.countRequests("/clear/seg[0-9]+\\.ts$"), TestStreams::SegmentCount);
+    QCOMPARE(proxy.countRequests("/aes/index\\.m3u8$"), 1);
+    QCOMPARE(proxy.countRequests("/keys/aes\\.key$"), 1);
+    // Every segment, and the head of the first, which the analysis probes.
+    QCOMPARE(proxy.countRequests("/aes/seg[0-9]+\\.ts$"), TestStreams::SegmentCount + 1);
     proxy.stop();
+}
+
+void TestKorviGet::endless_key_answer_fails_at_its_cap_and_leaves_nothing() {
+    HlsTestServer endless;
+    HlsServerOptions options;
+    options.extraArgs = {
+        "--endless", "^/keys/", "--endless-chunk", "65536", "--endless-interval-ms", "0"};
+    options.maxSeconds = 120;
+    QVERIFY(endless.start(m_root, options));
+    QElapsedTimer clock;
+    clock.start();
+    const Result r = Run({endless.url("/aes/index.m3u8"), m_base.filePath("endless.mp4")});
+    QCOMPARE(r.exitCode, 1);
+    QCOMPARE(r.err.trimmed(), QStringLiteral("key下载失败"));
+    QVERIFY2(clock.elapsed() < 20000, qPrintable(QString::number(clock.elapsed())));
+    QDirIterator left(m_tmp, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    QVERIFY2(!left.hasNext(), qPrintable(left.hasNext() ? left.next() : QString()));
+    endless.stop();
+}
+
+void TestKorviGet::ctrl_c_ends_a_key_fetch_at_once() {
+    HlsTestServer silent;
+    HlsServerOptions options;
+    options.stallPattern = "^/keys/";
+    options.maxSeconds = 120;
+    QVERIFY(silent.start(m_root, options));
+    QProcess p;
+    p.setProcessEnvironment(Environment());
+    p.start(KORVI_BINARY_DIR "/korvi-get",
+            {silent.url("/aes/index.m3u8"), m_base.filePath("stopped.mp4")});
+    QVERIFY(p.waitForStarted(5000));
+    QDeadlineTimer deadline(30000);
+    while (silent.countRequests("^/keys/") == 0 && !deadline.hasExpired())
+        p.waitForFinished(20);
+    QCOMPARE(p.state(), QProcess::Running);
+    ::kill(pid_t(p.processId()), SIGINT);
+    QVERIFY(p.waitForFinished(3000));
+    QCOMPARE(p.exitCode(), 130);
+    // The folder stays, with what earlier runs completed, for the next run to resume from.
+    const QString err = QString::fromUtf8(p.readAllStandardError());
+    const QRegularExpressionMatch kept =
+        QRegularExpression(QStringLiteral("已停止: 已下载的分段保留在 (.+), ")).match(err);
+    QVERIFY2(kept.hasMatch() && QFileInfo(kept.captured(1)).isDir(), qPrintable(err));
+    QVERIFY(QDir(m_tmp).removeRecursively() && QDir().mkpath(m_tmp));
+    silent.stop();
 }
 
 void TestKorviGet::jobs_option_reaches_aria2c() {

@@ -24,16 +24,20 @@ QByteArray ReadAll(const QString &path) {
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-// Records its arguments one per line, then writes the target named by -d and -o; with
-// FAKE_CONTROL set it also leaves a control file, as an unfinished aria2c run does.
+// Records its arguments one per line, its input list and the list's mode, then writes the file
+// the list names in the folder -d names; with FAKE_CONTROL set it also leaves a control file, as
+// an unfinished aria2c run does.
 const char kFakeAria2[] = R"(#!/bin/sh
 : > "$FAKE_ARGV"
-dir=; name=; prev=
+dir=; list=; prev=
 for a in "$@"; do
     printf '%s\n' "$a" >> "$FAKE_ARGV"
-    case "$prev" in -d) dir=$a ;; -o) name=$a ;; esac
+    case "$prev" in -d) dir=$a ;; -i) list=$a ;; esac
     prev=$a
 done
+cp "$list" "$FAKE_ARGV.lst"
+stat -c %a "$list" > "$FAKE_ARGV.mode"
+name=$(sed -n 's/^ out=//p' "$list")
 printf 'partial' > "$dir/$name"
 if [ -n "$FAKE_CONTROL" ]; then printf 'x' > "$dir/$name.aria2"; fi
 exit 0
@@ -58,9 +62,13 @@ private slots:
     void upper_case_https_falls_back_to_http();
     void silent_server_times_out();
     void events_keep_running_during_a_fetch();
+    void request_sends_the_headers_and_reports_where_a_redirect_led();
+    void bounded_fetches_end_in_time_and_leave_nothing_data();
+    void bounded_fetches_end_in_time_and_leave_nothing();
+    void proxy_credentials_with_reserved_characters_arrive_whole_data();
+    void proxy_credentials_with_reserved_characters_arrive_whole();
 
     void aria2_fetch_sends_the_headers();
-    void aria2_proxy_credentials_with_reserved_characters_arrive_whole();
     void aria2_fetch_with_control_file_left_fails();
     void aria2_arguments_keep_quotes_and_blanks_whole();
     void aria2_is_not_started_for_an_option_line();
@@ -70,6 +78,8 @@ private:
 
     QTemporaryDir m_base;
     QString m_root;
+    HlsTestServer m_endless;
+    HlsTestServer m_trickle;
     QString m_fakeDir;
     HlsTestServer m_server;
 };
@@ -89,11 +99,23 @@ void TestDownloadFile::initTestCase() {
     options.stallPattern = "^/stall/";
     options.maxSeconds = 120;
     QVERIFY2(m_server.start(m_root, options), qPrintable(m_server.errorString()));
+    // Endless answers: fast ones fill any cap at once, slow ones trickle below every speed limit.
+    HlsServerOptions endless;
+    endless.stallPattern = "^/stall/";
+    endless.maxSeconds = 120;
+    endless.extraArgs = {"--endless", "^/(fast|slow)/",        "--endless-chunk",
+                         "65536",     "--endless-interval-ms", "0"};
+    QVERIFY(m_endless.start(m_root, endless));
+    endless.extraArgs = {"--endless", "^/slow/"};  // a byte a second
+    QVERIFY(m_trickle.start(m_root, endless));
 }
 
 void TestDownloadFile::cleanup() {
     ExternalTools::Instance().Reset();
     UrlFetcher::SetTimeouts(20, 30);
+    UrlFetcher::SetDeadlineMs(60000);
+    ProxyEnabled = false;
+    ProxyString.clear();
     qunsetenv("FAKE_CONTROL");
 }
 
@@ -194,6 +216,110 @@ void TestDownloadFile::events_keep_running_during_a_fetch() {
     slow.stop();
 }
 
+void TestDownloadFile::request_sends_the_headers_and_reports_where_a_redirect_led() {
+    HlsTestServer guarded;
+    HlsServerOptions options;
+    options.requireHeader = "X-Token: secret value";
+    options.redirects = {{"/moved.m3u8", "/clear/index.m3u8"}};
+    options.maxSeconds = 60;
+    QVERIFY(guarded.start(m_root, options));
+    const QString target = m_base.filePath("redirected.m3u8");
+    QString finalUrl;
+    FetchRequest request{"Referer: http://127.0.0.1/\r\nX-Token: secret value", PlaylistMaxBytes,
+                         nullptr, &finalUrl};
+    QVERIFY(DownloadFile(guarded.url("/moved.m3u8"), target, request));
+    QCOMPARE(finalUrl, guarded.url("/clear/index.m3u8"));
+    QCOMPARE(ReadAll(target), ReadAll(m_root + "/clear/index.m3u8"));
+    // libcurl, not the aria2c fall-back, brought it.
+    QCOMPARE(guarded.countRequests("^/moved\\.m3u8$"), 1);
+    guarded.stop();
+}
+
+void TestDownloadFile::bounded_fetches_end_in_time_and_leave_nothing_data() {
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<bool>("aria2");
+    QTest::addColumn<qint64>("maxBytes");
+    QTest::addColumn<int>("cancelAfterMs");
+    QTest::newRow("endless playlist") << "/fast/index.m3u8" << false << PlaylistMaxBytes << 0;
+    QTest::newRow("endless key") << "/fast/aes.key" << false << KeyMaxBytes << 0;
+    QTest::newRow("trickling key") << "/slow/aes.key" << false << KeyMaxBytes << 0;
+    QTest::newRow("stopped") << "/stall/index.m3u8" << false << PlaylistMaxBytes << 300;
+    QTest::newRow("aria2c: endless playlist")
+        << "/fast/index.m3u8" << true << PlaylistMaxBytes << 0;
+    QTest::newRow("aria2c: endless key") << "/fast/aes.key" << true << KeyMaxBytes << 0;
+    QTest::newRow("aria2c: trickling playlist")
+        << "/slow/index.m3u8" << true << PlaylistMaxBytes << 0;
+    QTest::newRow("aria2c: stopped") << "/stall/aes.key" << true << KeyMaxBytes << 300;
+}
+
+void TestDownloadFile::bounded_fetches_end_in_time_and_leave_nothing() {
+    QFETCH(QString, path);
+    QFETCH(bool, aria2);
+    QFETCH(qint64, maxBytes);
+    QFETCH(int, cancelAfterMs);
+    const QString url = (path.startsWith("/slow/") ? m_trickle : m_endless).url(path);
+    const QString dir = m_base.filePath("bounded");
+    QVERIFY(QDir().mkpath(dir));
+    const QString target = dir + "/answer";
+    UrlFetcher::SetDeadlineMs(3000);
+    bool cancel = false;
+    QTimer stop;
+    stop.setSingleShot(true);
+    QObject::connect(&stop, &QTimer::timeout, [&cancel] { cancel = true; });
+    if (cancelAfterMs > 0)
+        stop.start(cancelAfterMs);
+    // What the answer takes on disk while it comes: never much past the cap.
+    qint64 peak = 0;
+    QTimer sampler;
+    QObject::connect(&sampler, &QTimer::timeout, [&] {
+        qint64 used = 0;
+        for (const QFileInfo &file : QDir(dir).entryInfoList(QDir::Files | QDir::Hidden))
+            used += file.size();
+        peak = qMax(peak, used);
+    });
+    sampler.start(5);
+    const FetchRequest request{QString(), maxBytes, &cancel, nullptr};
+    QElapsedTimer clock;
+    clock.start();
+    const bool fetched =
+        aria2 ? Aria2DownloadFile(url, target, request) : DownloadFile(url, target, request);
+    const qint64 elapsed = clock.elapsed();
+    QVERIFY(!fetched);
+    QVERIFY2(elapsed < (cancelAfterMs > 0 ? 3000 : 8000), qPrintable(QString::number(elapsed)));
+    QCOMPARE(Entries(dir), QStringList());
+    // aria2c is ended by a poll of its file, so what a fast server sends between two polls on a
+    // busy machine counts too; an endless answer would grow without bound.
+    QVERIFY2(peak <= maxBytes + 64 * 1024 * 1024, qPrintable(QString::number(peak)));
+}
+
+void TestDownloadFile::proxy_credentials_with_reserved_characters_arrive_whole_data() {
+    QTest::addColumn<bool>("aria2");
+    QTest::newRow("libcurl") << false;
+    QTest::newRow("aria2c") << true;
+}
+
+void TestDownloadFile::proxy_credentials_with_reserved_characters_arrive_whole() {
+    QFETCH(bool, aria2);
+    // The test server answers absolute-form requests, so it stands in for the proxy.
+    HlsTestServer proxy;
+    HlsServerOptions options;
+    options.requireHeader = "Proxy-Authorization: Basic " + QByteArray("us@r:p:a/s@").toBase64();
+    options.maxSeconds = 60;
+    QVERIFY(proxy.start(m_root, options));
+    ProxyEnabled = true;
+    ProxyString =
+        BuildProxyString("http", "127.0.0.1", QString::number(proxy.port()), "us@r", "p:a/s@");
+    const QString target = m_base.filePath("proxied/index.m3u8");
+    QDir().mkpath(m_base.filePath("proxied"));
+    const QString url = m_server.url("/clear/index.m3u8");
+    const bool fetched = aria2 ? Aria2DownloadFile(url, target, QString())
+                               : DownloadFile(url, target, FetchRequest{});
+    QVERIFY(fetched);
+    QCOMPARE(ReadAll(target), ReadAll(m_root + "/clear/index.m3u8"));
+    QCOMPARE(proxy.countRequests("/clear/index\\.m3u8$"), 1);
+    proxy.stop();
+}
+
 void TestDownloadFile::aria2_fetch_sends_the_headers() {
     HlsTestServer guarded;
     HlsServerOptions options;
@@ -211,36 +337,15 @@ void TestDownloadFile::aria2_fetch_sends_the_headers() {
     guarded.stop();
 }
 
-void TestDownloadFile::aria2_proxy_credentials_with_reserved_characters_arrive_whole() {
-    // The test server answers absolute-form requests, so it stands in for the proxy.
-    HlsTestServer proxy;
-    HlsServerOptions options;
-    options.requireHeader = "Proxy-Authorization: Basic " + QByteArray("us@r:p:a/s@").toBase64();
-    options.maxSeconds = 60;
-    QVERIFY(proxy.start(m_root, options));
-    ProxyEnabled = true;
-    ProxyString =
-        BuildProxyString("http", "127.0.0.1", QString::number(proxy.port()), "us@r", "p:a/s@");
-    const QString target = m_base.filePath("proxied/index.m3u8");
-    QDir().mkpath(m_base.filePath("proxied"));
-    const bool fetched = Aria2DownloadFile(m_server.url("/clear/index.m3u8"), target, QString());
-    ProxyEnabled = false;
-    ProxyString.clear();
-    QVERIFY(fetched);
-    QCOMPARE(ReadAll(target), ReadAll(m_root + "/clear/index.m3u8"));
-    QCOMPARE(proxy.countRequests("/clear/index\\.m3u8$"), 1);
-    proxy.stop();
-}
-
 void TestDownloadFile::aria2_fetch_with_control_file_left_fails() {
     UseFakeAria2();
     qputenv("FAKE_CONTROL", "1");
     const QString target = m_base.filePath("unfinished.ts");
     QVERIFY(!Aria2DownloadFile(m_server.url("/clear/seg0.ts"), target, QString()));
-    QVERIFY(QFile::exists(target));
+    QVERIFY(Entries(m_base.path()).filter("unfinished").isEmpty());
     qunsetenv("FAKE_CONTROL");
-    QFile::remove(target + ".aria2");
     QVERIFY(Aria2DownloadFile(m_server.url("/clear/seg0.ts"), target, QString()));
+    QCOMPARE(ReadAll(target), QByteArray("partial"));
 }
 
 void TestDownloadFile::aria2_arguments_keep_quotes_and_blanks_whole() {
@@ -256,20 +361,27 @@ void TestDownloadFile::aria2_arguments_keep_quotes_and_blanks_whole() {
     ProxyEnabled = false;
     ProxyString.clear();
     QVERIFY(ok);
-    const QStringList argv =
+    QStringList argv =
         QString::fromUtf8(ReadAll(m_base.filePath("argv.txt"))).split('\n', Qt::SkipEmptyParts);
-    const QStringList expected{"--all-proxy=http://127.0.0.1:9",
-                               "--check-certificate=false",
-                               "--header=X-Quote: say \"hi\" now",
-                               "--header=Referer: http://r/a b",
-                               "-c",
-                               url,
-                               "-d",
-                               dir,
-                               "-o",
-                               R"(clip "one" two.m3u8)"};
-    QCOMPARE(argv, expected);
+    // The list has a name of its own making; it was private, and it is gone.
+    const QString list = argv.value(6);
+    QVERIFY2(list.startsWith(target + ".") && list.endsWith(".lst"), qPrintable(list));
+    QVERIFY(!QFile::exists(list));
+    QCOMPARE(ReadAll(m_base.filePath("argv.txt.mode")).trimmed(), QByteArray("600"));
+    argv[6] = "LIST";
+    const QString expected =
+        "--check-certificate=false --follow-metalink=false "
+        "--follow-torrent=false --enable-dht=false -c -i LIST -d " +
+        dir + " -s 1 --disk-cache=0 --file-allocation=none";
+    QCOMPARE(argv.join(' '), expected);
+    const QStringList lines =
+        QString::fromUtf8(ReadAll(m_base.filePath("argv.txt.lst"))).split('\n', Qt::SkipEmptyParts);
+    const QStringList listed{url, " out=" + QFileInfo(list.chopped(4) + ".part").fileName(),
+                             " all-proxy=http://127.0.0.1:9", " header=X-Quote: say \"hi\" now",
+                             " header=Referer: http://r/a b"};
+    QCOMPARE(lines, listed);
     QCOMPARE(ReadAll(target), QByteArray("partial"));
+    QCOMPARE(Entries(dir), QStringList{QFileInfo(target).fileName()});
 }
 
 void TestDownloadFile::aria2_is_not_started_for_an_option_line() {

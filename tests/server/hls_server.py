@@ -66,6 +66,11 @@ def parse_args(argv):
                    help="text replaced by http://127.0.0.1:PORT in served .m3u8 files")
     p.add_argument("--no-base-token", action="store_true",
                    help="serve .m3u8 files unchanged")
+    p.add_argument("--endless", help="regex: matching requests get 200 and a body that never "
+                                      "ends: the file (if any), then filler, --endless-chunk "
+                                      "bytes every --endless-interval-ms, until the server stops")
+    p.add_argument("--endless-chunk", type=int, default=1)
+    p.add_argument("--endless-interval-ms", type=int, default=1000)
     p.add_argument("--max-seconds", type=float, default=600,
                    help="exit by itself after this many seconds")
     args = p.parse_args(argv)
@@ -97,6 +102,7 @@ class Behaviour:
         self.fail_pattern = re.compile(args.fail_pattern) if args.fail_pattern else None
         self.fail_always = re.compile(args.fail_always) if args.fail_always else None
         self.stall = re.compile(args.stall) if args.stall else None
+        self.endless = re.compile(args.endless) if args.endless else None
         self.lock = threading.Lock()
         self.fail_counts = {}
         self.stall_counts = {}
@@ -224,6 +230,10 @@ class Handler(BaseHTTPRequestHandler):
                 self.send_simple(500, target, send_body)
             return
 
+        if b.endless is not None and b.endless.search(path):
+            self.serve_endless(path, target, send_body)
+            return
+
         self.serve_file(path, target, send_body)
 
     def send_simple(self, status, target, send_body):
@@ -248,6 +258,34 @@ class Handler(BaseHTTPRequestHandler):
         self.close_connection = True
         self.behaviour.stopping.wait()
         self.drop()
+
+    def serve_endless(self, path, target, send_body):
+        b = self.behaviour
+        full = self.resolve(path)
+        head = b""
+        if full is not None:
+            with open(full, "rb") as f:
+                head = f.read()
+        b.log(self.command, target, "endless")
+        # HTTP/1.0 without Content-Length: the body would end where the connection does.
+        self.protocol_version = "HTTP/1.0"
+        self.close_connection = True
+        self.send_response(200)
+        self.send_header("Content-Type", "application/octet-stream")
+        self.end_headers()
+        if not send_body:
+            return
+        chunk = max(1, b.args.endless_chunk)
+        filler = (b"#KORVI\n" * (chunk // 7 + 1))[:chunk]
+        try:
+            self.wfile.write(head)
+            while not b.stopping.is_set():
+                self.wfile.write(filler)
+                self.wfile.flush()
+                if b.args.endless_interval_ms > 0:
+                    b.stopping.wait(b.args.endless_interval_ms / 1000.0)
+        except OSError:
+            pass  # the client gave up, as it should
 
     def resolve(self, path):
         root = self.behaviour.root
