@@ -76,7 +76,8 @@ private slots:
     void task_error_goes_to_standard_error();
     void header_options_reach_the_server();
     void proxy_option_sends_every_fetch_through_the_proxy();
-    void endless_key_answer_fails_at_its_cap_and_leaves_nothing();
+    void endless_answer_fails_at_its_cap_and_leaves_nothing_data();
+    void endless_answer_fails_at_its_cap_and_leaves_nothing();
     void ctrl_c_ends_a_key_fetch_at_once();
     void jobs_option_reaches_aria2c();
     void ctrl_c_keeps_the_segments_and_the_next_run_resumes_data();
@@ -305,18 +306,27 @@ void TestKorviGet::proxy_option_sends_every_fetch_through_the_proxy() {
     proxy.stop();
 }
 
-void TestKorviGet::endless_key_answer_fails_at_its_cap_and_leaves_nothing() {
+void TestKorviGet::endless_answer_fails_at_its_cap_and_leaves_nothing_data() {
+    QTest::addColumn<QString>("pattern");
+    QTest::addColumn<QString>("status");
+    QTest::newRow("key") << "^/keys/" << QStringLiteral("key下载失败");
+    QTest::newRow("playlist") << "^/aes/index" << QStringLiteral("m3u8无效");
+}
+
+void TestKorviGet::endless_answer_fails_at_its_cap_and_leaves_nothing() {
+    QFETCH(QString, pattern);
+    QFETCH(QString, status);
     HlsTestServer endless;
     HlsServerOptions options;
-    options.extraArgs = {
-        "--endless", "^/keys/", "--endless-chunk", "65536", "--endless-interval-ms", "0"};
+    options.extraArgs = {"--endless", pattern, "--endless-chunk", "65536", "--endless-interval-ms",
+                         "0"};
     options.maxSeconds = 120;
     QVERIFY(endless.start(m_root, options));
     QElapsedTimer clock;
     clock.start();
     const Result r = Run({endless.url("/aes/index.m3u8"), m_base.filePath("endless.mp4")});
     QCOMPARE(r.exitCode, 1);
-    QCOMPARE(r.err.trimmed(), QStringLiteral("key下载失败"));
+    QCOMPARE(r.err.trimmed(), status);
     QVERIFY2(clock.elapsed() < 20000, qPrintable(QString::number(clock.elapsed())));
     QDirIterator left(m_tmp, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
     QVERIFY2(!left.hasNext(), qPrintable(left.hasNext() ? left.next() : QString()));
