@@ -752,15 +752,15 @@ void TestKorviGet::playlist_as_servers_write_it_gives_video_and_audio() {
 void TestKorviGet::hostile_playlist_never_opens_a_local_file_data() {
     QTest::addColumn<QByteArray>("playlist");  // @SECRET@ stands for the private file's path
     const QByteArray head = "#EXTM3U\n#EXT-X-TARGETDURATION:1\n";
-    const QByteArray tail = "#EXTINF:1,\n../clear/seg1.ts\n#EXT-X-ENDLIST\n";
+    const QByteArray tail = "#EXTINF:1,\n/clear/seg1.ts\n#EXT-X-ENDLIST\n";
     QTest::newRow("NUL in a kept tag")
-        << head + "#EXTINF:1," + QByteArray(1, '\0') + "@SECRET@\n../clear/seg0.ts\n" + tail;
+        << head + "#EXTINF:1," + QByteArray(1, '\0') + "@SECRET@\n/clear/seg0.ts\n" + tail;
     QTest::newRow("variant tag after the first segment")
-        << head + "#EXTINF:1,\n../clear/seg0.ts\n#EXT-X-STREAM-INF:BANDWIDTH=1\n@SECRET@\n" + tail;
+        << head + "#EXTINF:1,\n/clear/seg0.ts\n#EXT-X-STREAM-INF:BANDWIDTH=1\n@SECRET@\n" + tail;
     QTest::newRow("key line with two URIs")
         << head +
                "#EXT-X-KEY:METHOD=AES-128,URI=\"/keys/aes.key\",URI=\"@SECRET@\"\n"
-               "#EXTINF:1,\n../aes/seg0.ts\n" +
+               "#EXTINF:1,\n/aes/seg0.ts\n" +
                tail;
 }
 
