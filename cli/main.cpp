@@ -5,6 +5,8 @@
 
 #include "hls/M3u8Helpers.h"
 #include "hls/TM3u8Class.h"
+#include "hls/UrlFetcher.h"
+#include "support/ProcessUtils.h"
 #include "support/WorkFolders.h"
 
 #include <QCoreApplication>
@@ -34,6 +36,7 @@ const char kUsage[] =
     "  -H       请求头, 每个 -H 一行, 可重复\n"
     "  --proxy  所有下载 (播放列表、key、分段) 使用的代理, 如 http://127.0.0.1:8080\n"
     "  --variant first|highest|lowest  主播放列表取哪个码率: 第一个 (默认), 最高, 最低\n"
+    "  --verbose  显示每次下载的地址和每个工具的命令行 (不显示请求头的值)\n"
     "  --version  显示版本\n"
     "  -j       同时下载的分段数量, 1-32, 默认 16\n"
     "退出码: 0 完成, 1 任务出错, 2 参数错误, 130 被 Ctrl-C 停止\n"
@@ -61,6 +64,7 @@ struct Arguments {
     QString address;
     QString output;
     bool version = false;  // --version: print it and exit
+    bool verbose = false;  // --verbose: every fetch and tool command line on standard error
 };
 
 // False with a reason (empty for --help) when the arguments do not make a task.
@@ -72,6 +76,10 @@ bool ParseArguments(const QStringList &args, Arguments &out, QString &problem, b
         if (arg == QLatin1String("--version")) {
             out.version = true;
             return false;
+        }
+        if (arg == QLatin1String("--verbose")) {
+            out.verbose = true;
+            continue;
         }
         if (arg == QLatin1String("-h") || arg == QLatin1String("--help")) {
             help = true;
@@ -216,6 +224,12 @@ int main(int argc, char *argv[]) {
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
 
+    if (arguments.verbose) {
+        UrlFetcher::SetLog([](const QString &line) { Print(stderr, line + QLatin1Char('\n')); });
+        SetProcessLog([](const QString &program, const QString &params) {
+            Print(stderr, program + params + QLatin1Char('\n'));
+        });
+    }
     ProxyEnabled = arguments.proxySet && !arguments.proxy.isEmpty();
     ProxyString = arguments.proxy;
     VariantPreference = arguments.variant;
@@ -243,7 +257,11 @@ int main(int argc, char *argv[]) {
     };
     task.OnError = [&](int, const QString &message) {
         printer.Finish();
-        Print(stderr, message + QLatin1Char('\n'));
+        // The status text as the window shows it, then why, when the engine knows.
+        Print(stderr,
+              (task.FailReason.isEmpty() ? message
+                                         : message + QStringLiteral(": ") + task.FailReason) +
+                  QLatin1Char('\n'));
         end(kExitError);
     };
     task.OnFinish = [&](int) {

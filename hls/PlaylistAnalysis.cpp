@@ -3,6 +3,7 @@
 #include "hls/M3u8Helpers.h"
 #include "hls/Playlist.h"
 #include "hls/TM3u8Status.h"
+#include "hls/UrlFetcher.h"
 #include "support/FileUtils.h"
 #include "support/TextUtils.h"
 
@@ -28,7 +29,7 @@ bool ProbeIsPlaylist(const QString &url, const QString &probe, const QString &he
 // Fetches a playlist into `file` and parses it against the address it finally came from, so
 // that relative lines of a redirected playlist resolve where the server meant them to.
 bool ReadRemotePlaylist(const QString &url, const QString &file, const QString &headers,
-                        const bool *cancel, Playlist &playlist) {
+                        const bool *cancel, Playlist &playlist, QString &reason) {
     // A failed fetch keeps the old file, which must not pass for the new playlist.
     QFile::remove(file);
     QString finalUrl;
@@ -37,11 +38,22 @@ bool ReadRemotePlaylist(const QString &url, const QString &file, const QString &
     request.maxBytes = PlaylistMaxBytes;
     request.cancel = cancel;
     request.finalUrl = &finalUrl;
-    if (!DownloadFile(url, file, request) || !IsM3u8File(file))
+    if (!DownloadFile(url, file, request)) {
+        reason = UrlFetcher::LastError();
         return false;
+    }
+    if (finalUrl.isEmpty())
+        finalUrl = url;
     QStringList lines;
-    return LoadTextFile(file, lines, true) > 0 &&
-           ParsePlaylist(lines, finalUrl.isEmpty() ? url : finalUrl, playlist);
+    if (!IsM3u8File(file) || LoadTextFile(file, lines, true) == 0) {
+        reason = QStringLiteral("不是 m3u8 播放列表 (%1)").arg(finalUrl);
+        return false;
+    }
+    if (!ParsePlaylist(lines, finalUrl, playlist)) {
+        reason = QStringLiteral("播放列表含有不允许的内容 (%1)").arg(finalUrl);
+        return false;
+    }
+    return true;
 }
 
 int DecimalDigits(int value) {
@@ -70,28 +82,29 @@ bool TM3u8::AnalyseM3u8(QString url, const QString &headers) {
 
     for (int nesting = 0;; ++nesting) {
         if (nesting > MaxPlaylistNesting)
-            return FailAnalysis();
+            return FailAnalysis(QStringLiteral("播放列表嵌套超过 %1 层").arg(MaxPlaylistNesting));
         if (!IsUrl(url)) {
             if (QFileInfo(url).isFile())
                 return AnalyseLocalM3u8(url);
             EndRun();
-            ReportError(kInvalidM3u8);
+            ReportError(kInvalidM3u8, QStringLiteral("既不是网址也不是文件 (%1)").arg(url));
             return false;
         }
         Playlist playlist;
-        if (!ReadRemotePlaylist(url, IndexFile, headers, &StopRequested, playlist)) {
+        QString reason;
+        if (!ReadRemotePlaylist(url, IndexFile, headers, &StopRequested, playlist, reason)) {
             ClearSegments();
             EndRun();
             if (StopRequested)
                 ReportStop();
             else
-                ReportError(kInvalidM3u8);
+                ReportError(kInvalidM3u8, reason);
             return false;
         }
         if (playlist.IsMaster) {
             const int variant = ChooseVariantIndex(playlist, VariantPreference);
             if (variant < 0)
-                return FailAnalysis();
+                return FailAnalysis(QStringLiteral("主播放列表没有可用的码率 (%1)").arg(url));
             AudioUrl = AudioRenditionFor(playlist, variant);
             url = playlist.Variants[size_t(variant)].Uri;
             continue;
@@ -107,10 +120,11 @@ bool TM3u8::AnalyseM3u8(QString url, const QString &headers) {
                 continue;
             }
         }
-        if (TakeMediaPlaylist(playlist, QString(), IndexFile) &&
-            (AudioUrl.isEmpty() || AnalyseAudioM3u8(headers)))
+        if (!TakeMediaPlaylist(playlist, QString(), IndexFile))
+            return FailAnalysis(QStringLiteral("播放列表没有分段 (%1)").arg(url));
+        if (AudioUrl.isEmpty() || AnalyseAudioM3u8(headers))
             return true;
-        return FailAnalysis();
+        return FailAnalysis(QStringLiteral("音频播放列表无效 (%1)").arg(AudioUrl));
     }
 }
 
@@ -164,7 +178,7 @@ size_t TM3u8::AddMediaLine(const QString &url, int n, int width, bool byteRange,
 }
 
 // A stop asked for during the analysis is a stop, and keeps the folder for the next start.
-bool TM3u8::FailAnalysis() {
+bool TM3u8::FailAnalysis(const QString &reason) {
     if (StopRequested) {
         ClearSegments();
         EndRun();
@@ -172,7 +186,7 @@ bool TM3u8::FailAnalysis() {
         return false;
     }
     FailureCleanUp();
-    ReportError(kInvalidM3u8);
+    ReportError(kInvalidM3u8, reason);
     return false;
 }
 
@@ -219,7 +233,9 @@ bool TM3u8::TakeMediaPlaylist(const Playlist &playlist, const QString &prefix,
 bool TM3u8::AnalyseAudioM3u8(const QString &headers) {
     const QString file = WorkDir + QLatin1String("/audio.m3u8");
     Playlist playlist;
-    if (!ReadRemotePlaylist(AudioUrl, file, headers, &StopRequested, playlist) || playlist.IsMaster)
+    QString reason;
+    if (!ReadRemotePlaylist(AudioUrl, file, headers, &StopRequested, playlist, reason) ||
+        playlist.IsMaster)
         return false;
     // KeyUrl stays the video's key.
     const QString videoKey = KeyUrl;
@@ -238,11 +254,11 @@ bool TM3u8::AnalyseLocalM3u8(const QString &path) {
     QStringList lines;
     Playlist playlist;
     if (LoadTextFile(path, lines, true) == 0 || !ParsePlaylist(lines, QString(), playlist))
-        return FailAnalysis();
+        return FailAnalysis(QStringLiteral("不是可用的 m3u8 播放列表 (%1)").arg(path));
     if (playlist.IsMaster) {
         const int variant = ChooseVariantIndex(playlist, VariantPreference);
         if (variant < 0)
-            return FailAnalysis();
+            return FailAnalysis(QStringLiteral("主播放列表没有可用的码率 (%1)").arg(path));
         const QString url = playlist.Variants[size_t(variant)].Uri;
         const QString audio = AudioRenditionFor(playlist, variant);
         if (!AnalyseM3u8(url, Headers))
@@ -250,11 +266,12 @@ bool TM3u8::AnalyseLocalM3u8(const QString &path) {
         if (audio.isEmpty())
             return true;
         AudioUrl = audio;
-        return AnalyseAudioM3u8(Headers) || FailAnalysis();
+        return AnalyseAudioM3u8(Headers) ||
+               FailAnalysis(QStringLiteral("音频播放列表无效 (%1)").arg(audio));
     }
     if (TakeMediaPlaylist(playlist, QString(), IndexFile))
         return true;
-    return FailAnalysis();
+    return FailAnalysis(QStringLiteral("播放列表没有可用的分段 (%1)").arg(path));
 }
 
 bool TM3u8::SaveFullUrlM3u8(const QString &url, const QString &outFile, const QString &headers) {

@@ -263,7 +263,8 @@ void TM3u8::FailureCleanUp() {
     EndRun();
 }
 
-void TM3u8::ReportError(const QString &message) {
+void TM3u8::ReportError(const QString &message, const QString &reason) {
+    FailReason = reason;
     if (OnError)
         OnError(TaskId, message);
 }

@@ -128,6 +128,9 @@ public:
     bool Running = false;
     quint32 Aria2Runs = 0;
     quint32 LastProgressTick = 0;
+    // Why the task failed, in plain words beside the status text OnError reports: the server's
+    // answer, the tool's error, and the address it concerns. For this run only.
+    QString FailReason;
     ErrorEvent OnError;
     TaskEvent OnFinish;
     TaskEvent OnStop;
@@ -145,7 +148,7 @@ private:
     void ResumeFromRecord();
     void ClearFolderForFreshStart();
     bool IsKnownSegment(const QString &url) const;
-    void ReportError(const QString &message);
+    void ReportError(const QString &message, const QString &reason = QString());
     void ReportProgress(float percent, const QString &status);
     void ReportStop();
 
@@ -154,7 +157,7 @@ private:
     size_t AddMediaLine(const QString &url, int n, int width, bool byteRange,
                         const QString &prefix);
     bool TakeMediaPlaylist(const Playlist &playlist, const QString &prefix, const QString &file);
-    bool FailAnalysis();
+    bool FailAnalysis(const QString &reason);
     bool AnalyseAudioM3u8(const QString &headers);
     bool FetchKeys(bool withAria2);
     bool StartAria2();

@@ -98,9 +98,82 @@ bool UrlFetcher::Fetch(const QString &url, const QString &file, qint64 maxBytes)
     return Fetch(url, file, options) == Result::Done;
 }
 
+namespace {
+
+QString g_lastError;
+std::function<void(const QString &)> g_log;
+
+// The reason phrases a server sends with the statuses users meet; others go by number.
+QString StatusPhrase(long status) {
+    switch (status) {
+        case 400:
+            return QStringLiteral("Bad Request");
+        case 401:
+            return QStringLiteral("Unauthorized");
+        case 403:
+            return QStringLiteral("Forbidden");
+        case 404:
+            return QStringLiteral("Not Found");
+        case 405:
+            return QStringLiteral("Method Not Allowed");
+        case 410:
+            return QStringLiteral("Gone");
+        case 416:
+            return QStringLiteral("Range Not Satisfiable");
+        case 429:
+            return QStringLiteral("Too Many Requests");
+        case 500:
+            return QStringLiteral("Internal Server Error");
+        case 502:
+            return QStringLiteral("Bad Gateway");
+        case 503:
+            return QStringLiteral("Service Unavailable");
+        case 504:
+            return QStringLiteral("Gateway Timeout");
+        default:
+            return QString();
+    }
+}
+
+}  // namespace
+
+void UrlFetcher::SetLog(std::function<void(const QString &line)> log) {
+    g_log = std::move(log);
+}
+
+QString UrlFetcher::LastError() {
+    return g_lastError;
+}
+
+QString UrlFetcher::HttpReason(long status, const QString &url) {
+    QString reason = QStringLiteral("HTTP %1").arg(status);
+    const QString phrase = StatusPhrase(status);
+    if (!phrase.isEmpty())
+        reason += QLatin1Char(' ') + phrase;
+    if (status == 401 || status == 403)
+        reason += QStringLiteral(", 可能需要请求头 (Referer / Cookie)");
+    return reason + QStringLiteral(" (%1)").arg(url);
+}
+
 UrlFetcher::Result UrlFetcher::Fetch(const QString &url, const QString &file,
                                      const Options &options) {
+    if (g_log) {
+        // Header names only: their values are often cookies and tokens.
+        QString line = QStringLiteral("GET %1").arg(url);
+        for (const QByteArray &header : options.headers)
+            line += QStringLiteral(" [%1: …]").arg(QString::fromUtf8(header.split(':').first()));
+        g_log(line);
+    }
+    const Result result = Transfer(url, file, options);
+    if (result == Result::Done)
+        g_lastError.clear();
+    return result;
+}
+
+UrlFetcher::Result UrlFetcher::Transfer(const QString &url, const QString &file,
+                                        const Options &options) {
     InitCurlOnce();
+    g_lastError = QStringLiteral("无法开始下载 (%1)").arg(url);
     EasyHandle easy;
     MultiHandle multi;
     if (!easy.handle || !multi.handle)
@@ -195,6 +268,17 @@ UrlFetcher::Result UrlFetcher::Fetch(const QString &url, const QString &file,
         ended = Result::TooLarge;
     else if (ended == Result::Done && (result != CURLE_OK || (isHttp && status >= 400)))
         ended = Result::Failed;
+    if (ended == Result::TooLarge)
+        g_lastError = QStringLiteral("答复超过 %1 字节 (%2)").arg(sink.limit).arg(url);
+    else if (ended == Result::TimedOut)
+        g_lastError = QStringLiteral("超时 (%1)").arg(url);
+    else if (ended == Result::Cancelled)
+        g_lastError = QStringLiteral("已停止 (%1)").arg(url);
+    else if (ended == Result::Failed && isHttp && status >= 400)
+        g_lastError = HttpReason(status, url);
+    else if (ended == Result::Failed)
+        g_lastError =
+            QStringLiteral("%1 (%2)").arg(QString::fromUtf8(curl_easy_strerror(result)), url);
     if (ended != Result::Done || !out.commit()) {
         out.cancelWriting();
         return ended == Result::Done ? Result::Failed : ended;

@@ -6,6 +6,8 @@
 #include <QDeadlineTimer>
 #include <QString>
 
+#include <functional>
+
 class UrlFetcher {
 public:
     enum class Result { Done, Failed, TooLarge, Cancelled, TimedOut };
@@ -29,6 +31,14 @@ public:
     // With `maxBytes` above 0 only the head is fetched.
     static bool Fetch(const QString &url, const QString &file, qint64 maxBytes = 0);
 
+    // Why the last fetch that failed did: the HTTP status and its phrase, or libcurl's error,
+    // and the address; empty after a fetch that succeeded.
+    static QString LastError();
+    // Receives one line per fetch (korvi-get --verbose); header values are never in it.
+    static void SetLog(std::function<void(const QString &line)> log);
+    // "HTTP 403 Forbidden (address)", with a hint where request headers may be missing.
+    static QString HttpReason(long status, const QString &url);
+
     // Seconds allowed for connecting, and for a transfer that moves less than one byte per
     // second; tests shorten them.
     static void SetTimeouts(long connectSeconds, long lowSpeedSeconds);
@@ -39,4 +49,7 @@ public:
     // low-speed limit. Tests shorten it.
     static void SetDeadlineMs(qint64 ms);
     static qint64 DeadlineMs();
+
+private:
+    static Result Transfer(const QString &url, const QString &file, const Options &options);
 };

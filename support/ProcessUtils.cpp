@@ -34,9 +34,16 @@ void HideStandardStreams(QProcess *process) {
 }
 
 // Starts a hidden child; nullptr when it could not be started.
-QProcess *StartHidden(const QString &program, const QString &params, const QString &workDir) {
+std::function<void(const QString &, const QString &)> g_runLog;
+
+QProcess *StartHidden(const QString &program, const QString &params, const QString &workDir,
+                      const QString &errorFile = QString()) {
     QProcess *process = PrepareProcess(program, params, workDir);
     HideStandardStreams(process);
+    if (!errorFile.isEmpty())
+        process->setStandardErrorFile(errorFile);
+    if (g_runLog)
+        g_runLog(program, params);
     process->start();
     if (!process->waitForStarted(-1)) {
         delete process;
@@ -188,11 +195,15 @@ ProcessRun RunProcessWithStatus(const QString &program, const QString &params,
     return run;
 }
 
+void SetProcessLog(std::function<void(const QString &program, const QString &params)> log) {
+    g_runLog = std::move(log);
+}
+
 QProcess *RunProcessHandle(const QString &program, const QString &params, quint16 showCode,
-                           bool wait, const QString &workDir) {
+                           bool wait, const QString &workDir, const QString &errorFile) {
     // The caller owns the returned process, so it is never handed to the console presenter.
     Q_UNUSED(showCode);
-    QProcess *process = StartHidden(program, params, workDir);
+    QProcess *process = StartHidden(program, params, workDir, errorFile);
     if (process && wait)
         WaitWhileEventsRun(process);
     return process;

@@ -52,8 +52,11 @@ ProcessRun RunProcessWithStatus(const QString &program, const QString &params,
 // Same steps; returns the process object (owned by the caller, who deletes it), or nullptr when no
 // process was created. After a wait the process has finished. Show code 7 runs hidden here: the
 // console presenter would take ownership of a process the caller owns.
+// With an `errorFile`, the tool's standard error goes there instead of the null device.
 QProcess *RunProcessHandle(const QString &program, const QString &params, quint16 showCode,
-                           bool wait, const QString &workDir);
+                           bool wait, const QString &workDir, const QString &errorFile = QString());
+// Receives each program and parameter line the runner starts (korvi-get --verbose).
+void SetProcessLog(std::function<void(const QString &program, const QString &params)> log);
 
 // Has a child not yet started end with the program: on Linux it is killed when Korvi or
 // korvi-get ends, however that happens, so no aria2c or ffmpeg goes on writing into a work folder

@@ -442,7 +442,7 @@ void M3u8Page::lvwMListDblClick() {
     TfrmTaskInfo dialog(window());
     dialog.ShowTask(m_model->Field(row, TaskListModel::ColFile),
                     m_model->Field(row, TaskListModel::ColUrl),
-                    m_model->Field(row, TaskListModel::ColHeaders));
+                    m_model->Field(row, TaskListModel::ColHeaders), m_model->Reason(row));
     dialog.exec();
 }
 

@@ -23,8 +23,11 @@ TfrmTaskInfo::TfrmTaskInfo(QWidget *parent) : QDialog(parent), m_ui(new Ui::Tfrm
 
 TfrmTaskInfo::~TfrmTaskInfo() = default;
 
-void TfrmTaskInfo::ShowTask(const QString &file, const QString &url, const QString &headers) {
+void TfrmTaskInfo::ShowTask(const QString &file, const QString &url, const QString &headers,
+                            const QString &reason) {
     m_ui->edtFile->setText(file);
     m_ui->edtM3u8->setText(url);
+    m_ui->lblReason->setText(reason);
+    m_ui->lblReason->setVisible(!reason.isEmpty());
     m_ui->mmoHeaders->setPlainText(headers);
 }

@@ -16,7 +16,9 @@ public:
     explicit TfrmTaskInfo(QWidget *parent = nullptr);
     ~TfrmTaskInfo() override;
 
-    void ShowTask(const QString &file, const QString &url, const QString &headers);
+    // The failure reason shows under the address; an empty one hides its line.
+    void ShowTask(const QString &file, const QString &url, const QString &headers,
+                  const QString &reason = QString());
 
 private:
     std::unique_ptr<Ui::TfrmTaskInfo> m_ui;

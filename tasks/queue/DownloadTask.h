@@ -35,6 +35,8 @@ public:
     virtual void Start() = 0;
     // Only requests the stop; the task reports it through its stop event later.
     virtual void Stop() = 0;
+    // Why the last error event came, in plain words; empty when nothing more is known.
+    virtual QString FailReason() const { return QString(); }
 };
 
 // Creates the object of a slot on the slot's first use.

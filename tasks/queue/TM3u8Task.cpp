@@ -61,6 +61,10 @@ void TM3u8Task::Stop() {
     m_task->Stop();
 }
 
+QString TM3u8Task::FailReason() const {
+    return m_task->FailReason;
+}
+
 std::unique_ptr<DownloadTask> MakeTM3u8Task() {
     return std::make_unique<TM3u8Task>();
 }

@@ -21,6 +21,7 @@ public:
     void SetEvents(const DownloadTaskEvents &events) override;
     void Start() override;
     void Stop() override;
+    QString FailReason() const override;
 
     TM3u8 &Engine() { return *m_task; }
 

@@ -27,6 +27,10 @@ QVariant TaskListModel::data(const QModelIndex &index, int role) const {
             if (index.column() >= ColStatus && index.column() <= ColUrl)
                 return int(Qt::AlignCenter);
             return int(Qt::AlignLeft | Qt::AlignVCenter);
+        case Qt::ToolTipRole:
+            if (index.column() == ColStatus && !m_rows[index.row()][kReasonSlot].isEmpty())
+                return m_rows[index.row()][kReasonSlot];
+            return {};
         default:
             return {};
     }
@@ -58,7 +62,7 @@ bool TaskListModel::insertRows(int row, int count, const QModelIndex &parent) {
     if (parent.isValid() || row < 0 || row > Count() || count <= 0)
         return false;
     beginInsertRows(QModelIndex(), row, row + count - 1);
-    m_rows.insert(row, count, Row(ColumnCount));
+    m_rows.insert(row, count, Row(ColumnCount + 1));
     endInsertRows();
     return true;
 }
@@ -95,7 +99,7 @@ bool TaskListModel::moveRows(const QModelIndex &sourceParent, int sourceRow, int
 int TaskListModel::AppendRow(const QString &number, const QString &file, const QString &url,
                              const QString &headers) {
     const int row = Count();
-    Row values(ColumnCount);
+    Row values(ColumnCount + 1);
     values[ColNumber] = number;
     values[ColFile] = file;
     values[ColUrl] = url;
@@ -115,12 +119,26 @@ QString TaskListModel::Field(int row, Column column) const {
 void TaskListModel::SetField(int row, Column column, const QString &text) {
     if (!ValidRow(row) || column < 0 || column >= ColumnCount)
         return;
+    if (column == ColStatus)
+        SetReason(row, QString());
     QString &cell = m_rows[row][column];
     if (cell == text)
         return;
     cell = text;
     const QModelIndex changed = index(row, column);
     emit dataChanged(changed, changed, {Qt::DisplayRole, Qt::EditRole});
+}
+
+QString TaskListModel::Reason(int row) const {
+    return ValidRow(row) ? m_rows[row][kReasonSlot] : QString();
+}
+
+void TaskListModel::SetReason(int row, const QString &reason) {
+    if (!ValidRow(row) || m_rows[row][kReasonSlot] == reason)
+        return;
+    m_rows[row][kReasonSlot] = reason;
+    const QModelIndex changed = index(row, ColStatus);
+    emit dataChanged(changed, changed, {Qt::ToolTipRole});
 }
 
 void TaskListModel::RemoveRow(int row) {

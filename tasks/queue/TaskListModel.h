@@ -44,7 +44,11 @@ public:
     int AppendRow(const QString &number, const QString &file, const QString &url,
                   const QString &headers);
     QString Field(int row, Column column) const;
+    // Setting the status clears the row's failure reason.
     void SetField(int row, Column column, const QString &text);
+    // Why a failed row failed: the status cell's tooltip. Never saved.
+    QString Reason(int row) const;
+    void SetReason(int row, const QString &reason);
     void RemoveRow(int row);
     void Clear();
 
@@ -54,7 +58,9 @@ public:
     bool IsRowQueued(int row) const;
 
 private:
+    // The columns, then the failure reason.
     using Row = QVector<QString>;
+    static constexpr int kReasonSlot = ColumnCount;
     bool ValidRow(int row) const { return row >= 0 && row < Count(); }
 
     QVector<Row> m_rows;

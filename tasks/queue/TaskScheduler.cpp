@@ -351,6 +351,10 @@ void TaskScheduler::OnM3u8Error(qint32 taskId, const QString &message) {
     const int row = position - 1;
     m_model->SetField(row, TaskListModel::ColId, QString());
     m_model->SetField(row, TaskListModel::ColStatus, message);
+    for (const std::unique_ptr<DownloadTask> &task : Tasks) {
+        if (task && task->TaskId() == taskId)
+            m_model->SetReason(row, task->FailReason());
+    }
     if (BalloonHint) {
         const QString file = FileNamePart(m_model->Field(row, TaskListModel::ColFile));
         m_host->ShowBalloon(kErrorTitle, file + QChar(10) + message, kBalloonMs);

@@ -105,6 +105,7 @@ private slots:
     void clear_error_info_queues_failed_rows_again();
     void context_menu_shows_what_the_row_allows();
     void details_dialog_shows_the_row();
+    void failed_row_says_why_in_its_tooltip_and_details();
     void export_writes_full_addresses();
     void headers_from_the_wizard_reach_the_server();
 
@@ -295,6 +296,27 @@ void TestListCommands::details_dialog_shows_the_row() {
     });
     rig.page.lvwMListDblClick();
     QVERIFY(seen.isEmpty());
+}
+
+void TestListCommands::failed_row_says_why_in_its_tooltip_and_details() {
+    Rig rig(false);
+    rig.page.Scheduler()->AddM3u8Task("http://127.0.0.1:1/x.m3u8", m_base.filePath("x.mp4"), "");
+    QTest::mouseClick(rig.find<QPushButton>("btnMStartTask"), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(rig.model()->Field(0, TaskListModel::ColStatus),
+                              QStringLiteral("m3u8无效"), 60000);
+    const QString reason =
+        rig.model()->index(0, TaskListModel::ColStatus).data(Qt::ToolTipRole).toString();
+    QCOMPARE(reason, QStringLiteral("Couldn't connect to server (http://127.0.0.1:1/x.m3u8)"));
+    QString shown;
+    QTimer::singleShot(0, [&] {
+        if (QWidget *dialog = QApplication::activeModalWidget()) {
+            shown = dialog->findChild<QLabel *>("lblReason")->text();
+            dialog->close();
+        }
+    });
+    rig.select(0);
+    rig.page.lvwMListDblClick();
+    QCOMPARE(shown, reason);
 }
 
 void TestListCommands::export_writes_full_addresses() {
