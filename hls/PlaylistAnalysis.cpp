@@ -177,17 +177,8 @@ size_t TM3u8::AddMediaLine(const QString &url, int n, int width, bool byteRange,
     return Segments.size() - 1;
 }
 
-// A stop asked for during the analysis is a stop, and keeps the folder for the next start.
 bool TM3u8::FailAnalysis(const QString &reason) {
-    if (StopRequested) {
-        ClearSegments();
-        EndRun();
-        ReportStop();
-        return false;
-    }
-    FailureCleanUp();
-    ReportError(kInvalidM3u8, reason);
-    return false;
+    return FailOrStop(kInvalidM3u8, reason);
 }
 
 // The segments, keys and initialisation sections of a media playlist join the task under local

@@ -263,6 +263,19 @@ void TM3u8::FailureCleanUp() {
     EndRun();
 }
 
+// A stop asked for while a fetch ran is a stop, and keeps the folder for the next start.
+bool TM3u8::FailOrStop(const QString &status, const QString &reason) {
+    if (StopRequested) {
+        ClearSegments();
+        EndRun();
+        ReportStop();
+        return false;
+    }
+    FailureCleanUp();
+    ReportError(status, reason);
+    return false;
+}
+
 void TM3u8::ReportError(const QString &message, const QString &reason) {
     FailReason = reason;
     if (OnError)

@@ -158,6 +158,9 @@ private:
                         const QString &prefix);
     bool TakeMediaPlaylist(const Playlist &playlist, const QString &prefix, const QString &file);
     bool FailAnalysis(const QString &reason);
+    // The end of a failed step: a stop when one was asked for, else the failure clean-up and
+    // the error. Always false.
+    bool FailOrStop(const QString &status, const QString &reason);
     bool AnalyseAudioM3u8(const QString &headers);
     bool FetchKeys(bool withAria2);
     bool StartAria2();
