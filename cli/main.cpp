@@ -1,17 +1,23 @@
 // korvi-get [-H "Key: Value"]... [--proxy URL] [-j N] [--variant first|highest|lowest]
 //            ADDRESS OUTPUT
+// korvi-get [options] --from-curl FILE OUTPUT      a request copied from a browser
+// korvi-get [options] --info [--json] ADDRESS      what the playlist holds, no segments
 // Runs one download task: exit 0 when the output is merged, 1 on a task error (its text on
 // standard error), 130 after Ctrl-C, 2 on bad arguments.
 
+#include "cli/PlaylistInfo.h"
 #include "hls/M3u8Helpers.h"
 #include "hls/TM3u8Class.h"
 #include "hls/UrlFetcher.h"
 #include "support/ProcessUtils.h"
 #include "support/WorkFolders.h"
+#include "tasks/import/BrowserRequest.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
 #include <QSocketNotifier>
 #include <QStringList>
 #include <QTimer>
@@ -37,6 +43,9 @@ const char kUsage[] =
     "  --proxy  所有下载 (播放列表、key、分段) 使用的代理, 如 http://127.0.0.1:8080\n"
     "  --variant first|highest|lowest  主播放列表取哪个码率: 第一个 (默认), 最高, 最低\n"
     "  --verbose  显示每次下载的地址和每个工具的命令行 (不显示请求头的值)\n"
+    "  --from-curl FILE OUTPUT  从浏览器复制的请求 (Copy as cURL/fetch) 下载, FILE 为 - "
+    "时读标准输入\n"
+    "  --info [--json] ADDRESS  只显示播放列表的内容, 不下载分段\n"
     "  --version  显示版本\n"
     "  -j       同时下载的分段数量, 1-32, 默认 16\n"
     "退出码: 0 完成, 1 任务出错, 2 参数错误, 130 被 Ctrl-C 停止\n"
@@ -63,9 +72,62 @@ struct Arguments {
     int jobs = DefaultSegmentConcurrency;
     QString address;
     QString output;
-    bool version = false;  // --version: print it and exit
-    bool verbose = false;  // --verbose: every fetch and tool command line on standard error
+    bool version = false;   // --version: print it and exit
+    bool fromCurl = false;  // ADDRESS names a file holding a request copied from a browser
+    bool info = false;      // describe the playlist instead of downloading it
+    bool json = false;
+    bool verbose = false;  // every fetch and tool command line on standard error
 };
+
+// The largest request file --from-curl reads.
+constexpr qint64 kMaxRequestFileBytes = 1024 * 1024;
+
+// Replaces the request file named by ADDRESS with the request's address and adds its headers
+// before those of -H. False with a reason when the file holds no usable request.
+bool TakeRequestFile(Arguments &arguments, QString &problem) {
+    QFile file;
+    const bool fromStdin = arguments.address == QLatin1String("-");
+    const bool opened = fromStdin
+                            ? file.open(stdin, QIODevice::ReadOnly)
+                            : (file.setFileName(arguments.address), file.open(QIODevice::ReadOnly));
+    if (!opened) {
+        problem = QStringLiteral("无法读取请求文件: %1").arg(arguments.address);
+        return false;
+    }
+    const QByteArray bytes = file.read(kMaxRequestFileBytes + 1);
+    if (bytes.size() > kMaxRequestFileBytes) {
+        problem = QStringLiteral("请求文件过大: %1").arg(arguments.address);
+        return false;
+    }
+    BrowserRequest request;
+    switch (ParseBrowserRequest(QString::fromUtf8(bytes), request, problem)) {
+        case RequestParse::NotARequest:
+            problem =
+                QStringLiteral("不是从浏览器复制的 curl 或 fetch 请求: %1").arg(arguments.address);
+            return false;
+        case RequestParse::Refused:
+            return false;
+        case RequestParse::Parsed:
+            break;
+    }
+    arguments.address = request.url;
+    arguments.headers = request.headers + arguments.headers;
+    return true;
+}
+
+// --info: the playlist described on standard output, as text or as one JSON object.
+int PrintPlaylistInfo(const Arguments &arguments) {
+    QJsonObject info;
+    QString problem;
+    if (!ReadPlaylistInfo(arguments.address, arguments.headers.join(QStringLiteral("\r\n")),
+                          arguments.variant, info, problem)) {
+        Print(stderr, problem + QLatin1Char('\n'));
+        return kExitError;
+    }
+    Print(stdout, arguments.json ? QString::fromUtf8(QJsonDocument(info).toJson())
+                                 : PlaylistInfoText(info));
+    return 0;
+}
 
 // False with a reason (empty for --help) when the arguments do not make a task.
 bool ParseArguments(const QStringList &args, Arguments &out, QString &problem, bool &help) {
@@ -84,6 +146,13 @@ bool ParseArguments(const QStringList &args, Arguments &out, QString &problem, b
         if (arg == QLatin1String("-h") || arg == QLatin1String("--help")) {
             help = true;
             return false;
+        }
+        if (arg == QLatin1String("--from-curl") || arg == QLatin1String("--info") ||
+            arg == QLatin1String("--json")) {
+            out.info = out.info || arg == QLatin1String("--info");
+            out.json = out.json || arg == QLatin1String("--json");
+            out.fromCurl = out.fromCurl || arg == QLatin1String("--from-curl");
+            continue;
         }
         if (arg == QLatin1String("-j")) {
             bool ok = false;
@@ -134,8 +203,19 @@ bool ParseArguments(const QStringList &args, Arguments &out, QString &problem, b
         }
         positional << arg;
     }
+    if (out.json && !out.info) {
+        problem = QStringLiteral("--json 只能与 --info 一起使用");
+        return false;
+    }
+    if (out.info && positional.size() == 1) {
+        out.address = positional.at(0).trimmed();
+        if (out.address.isEmpty())
+            problem = QStringLiteral("ADDRESS 不能为空");
+        return problem.isEmpty();
+    }
     if (positional.size() != 2) {
-        problem = QStringLiteral("需要 ADDRESS 和 OUTPUT 两个参数");
+        problem = out.info ? QStringLiteral("--info 只需要 ADDRESS 一个参数")
+                           : QStringLiteral("需要 ADDRESS 和 OUTPUT 两个参数");
         return false;
     }
     out.address = positional.at(0).trimmed();
@@ -212,6 +292,23 @@ int main(int argc, char *argv[]) {
         return kExitUsage;
     }
 
+    if (arguments.verbose) {
+        UrlFetcher::SetLog([](const QString &line) { Print(stderr, line + QLatin1Char('\n')); });
+        SetProcessLog([](const QString &program, const QString &params) {
+            Print(stderr, program + params + QLatin1Char('\n'));
+        });
+    }
+    ProxyEnabled = arguments.proxySet && !arguments.proxy.isEmpty();
+    ProxyString = arguments.proxy;
+    VariantPreference = arguments.variant;
+    SegmentConcurrency = arguments.jobs;
+    if (arguments.fromCurl && !TakeRequestFile(arguments, problem)) {
+        Print(stderr, QStringLiteral("korvi-get: %1\n").arg(problem));
+        return kExitUsage;
+    }
+    if (arguments.info)
+        return PrintPlaylistInfo(arguments);
+
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) != 0) {
         Print(stderr, QStringLiteral("korvi-get: socketpair failed\n"));
         return kExitError;
@@ -223,17 +320,6 @@ int main(int argc, char *argv[]) {
     action.sa_flags = SA_RESTART;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
-
-    if (arguments.verbose) {
-        UrlFetcher::SetLog([](const QString &line) { Print(stderr, line + QLatin1Char('\n')); });
-        SetProcessLog([](const QString &program, const QString &params) {
-            Print(stderr, program + params + QLatin1Char('\n'));
-        });
-    }
-    ProxyEnabled = arguments.proxySet && !arguments.proxy.isEmpty();
-    ProxyString = arguments.proxy;
-    VariantPreference = arguments.variant;
-    SegmentConcurrency = arguments.jobs;
 
     QString address = arguments.address;
     if (!IsUrl(address) && QFileInfo(address).isFile())

@@ -11,7 +11,7 @@ packages=(
 )
 if [[ "${1:-}" == "--tests" ]]; then
     packages+=(xvfb xauth imagemagick trayer python3 curl openssl clang-format dbus
-               desktop-file-utils appstream dpkg-dev file man-db)
+               desktop-file-utils appstream dpkg-dev file man-db lintian)
 fi
 
 missing=()

@@ -8,6 +8,7 @@
 #include "support/ProcessUtils.h"
 #include "support/gui/GuiUtils.h"
 #include "support/gui/ListViewWidgets.h"
+#include "tasks/import/BrowserRequest.h"
 #include "tasks/import/ListImport.h"
 #include "tasks/page/UnitFormClipboard.h"
 #include "tasks/page/UnitFormHeaders.h"
@@ -257,7 +258,26 @@ void M3u8Page::edtMUrlDblClick() {
         m_ui->edtMUrl->clear();
         return;
     }
-    m_ui->edtMUrl->setText(QGuiApplication::clipboard()->text());
+    const QString text = QGuiApplication::clipboard()->text();
+    if (!TakeBrowserRequest(text))
+        m_ui->edtMUrl->setText(text);
+}
+
+bool M3u8Page::TakeBrowserRequest(const QString &text) {
+    BrowserRequest request;
+    QString problem;
+    switch (ParseBrowserRequest(text, request, problem)) {
+        case RequestParse::NotARequest:
+            return false;
+        case RequestParse::Refused:
+            m_dialogs.showNotice(window(), QStringLiteral("无法读取复制的请求"), problem);
+            return true;
+        case RequestParse::Parsed:
+            break;
+    }
+    m_ui->edtMUrl->setText(request.url);
+    m_ui->mmoHeaders->setPlainText(RequestHeadersBlock(request));
+    return true;
 }
 
 void M3u8Page::btnMOpenClick() {
@@ -305,8 +325,8 @@ void M3u8Page::btnMLvwListClick() {
 
 void M3u8Page::btnMLvwClipbrdClick() {
     TfrmClipboard dialog(
-        [this](const QString &url, const QString &outFile) {
-            m_scheduler->AddM3u8Task(url, outFile, QString());
+        [this](const QString &url, const QString &outFile, const QString &headers) {
+            m_scheduler->AddM3u8Task(url, outFile, headers);
         },
         m_dialogs.showNotice, window());
     dialog.exec();
@@ -456,6 +476,10 @@ bool M3u8Page::eventFilter(QObject *watched, QEvent *event) {
         edtMUrlDblClick();
         return true;
     }
+    if (watched == m_ui->edtMUrl && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent *>(event)->matches(QKeySequence::Paste) &&
+        TakeBrowserRequest(QGuiApplication::clipboard()->text()))
+        return true;
     if (watched == m_ui->mmoHeaders->viewport() && event->type() == QEvent::MouseButtonDblClick) {
         mmoHeadersDblClick();
         return true;

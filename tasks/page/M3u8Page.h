@@ -110,6 +110,9 @@ private:
     void SetUpButtonColumn();
     void SetUpListMenu();
     int SelectedRow() const;
+    // A request copied from a browser fills the address and the headers block; a text that looks
+    // like one but cannot be read is refused with a message. False for any other text.
+    bool TakeBrowserRequest(const QString &text);
     // Says so and returns true when a list file is too large to import.
     bool RefuseLargeList(const QString &listFile);
 

@@ -2,14 +2,17 @@
 
 #include "resources/KorviResources.h"
 #include "support/gui/GuiUtils.h"
+#include "tasks/import/BrowserRequest.h"
 #include "tasks/import/ListImport.h"
 
 #include "ui_UnitFormClipboard.h"
 
 #include <QClipboard>
 #include <QEvent>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QIcon>
+#include <QUrl>
 
 TfrmClipboard::TfrmClipboard(AddTask addTask, Notice notice, QWidget *parent)
     : QDialog(parent),
@@ -78,21 +81,51 @@ void TfrmClipboard::btnImportClick() {
     if (!SelectFolder(this, folder, QStringLiteral("选择保存位置")))
         return;
     int handed = 0;
-    const QStringList lines = text.split(QLatin1Char('\n'));
-    for (const QString &line : lines) {
+    QStringList refused;
+    QStringList names;
+    const QChar first =
+        m_ui->edtDelimiter->text().isEmpty() ? QLatin1Char('$') : m_ui->edtDelimiter->text().at(0);
+    for (QString entry : ClipboardEntries(text, first)) {
         // Read afresh for every line: adding a task may let events run.
         const QString delimiter = m_ui->edtDelimiter->text();
         const QChar d = delimiter.isEmpty() ? QLatin1Char('$') : delimiter.at(0);
-        ImportedTask task;
-        if (!ClipboardLineTask(line, d, m_ui->edtPreName->text(), folder, task))
+        const QString prefix = m_ui->edtPreName->text();
+        QString name = TakeRequestName(entry, d);
+        BrowserRequest request;
+        QString problem;
+        const RequestParse parse = ParseBrowserRequest(entry, request, problem);
+        if (parse == RequestParse::Refused) {
+            refused << problem;
             continue;
-        m_addTask(task.url, task.outFile);
+        }
+        if (parse == RequestParse::Parsed) {
+            if (name.isEmpty())
+                name = QFileInfo(QUrl(request.url).path()).completeBaseName();
+            // Requests for many "index.m3u8" must not all write one file.
+            const QString base = SafeNamePart(name);
+            name = base;
+            for (int n = 2; names.contains(name); ++n)
+                name = base + QStringLiteral("_%1").arg(n);
+            names << name;
+            m_addTask(request.url, folder + SafeNamePart(prefix) + name + QStringLiteral(".mp4"),
+                      RequestHeadersBlock(request));
+            ++handed;
+            continue;
+        }
+        ImportedTask task;
+        if (!ClipboardLineTask(entry, d, prefix, folder, task))
+            continue;
+        m_addTask(task.url, task.outFile, QString());
         ++handed;
     }
-    if (handed > 0 && m_notice) {
-        m_notice(
-            this, QStringLiteral("导入完毕"),
-            QStringLiteral("共尝试添加 ") + QString::number(handed) + QStringLiteral(" 个任务"));
+    if ((handed > 0 || !refused.isEmpty()) && m_notice) {
+        QString message =
+            QStringLiteral("共尝试添加 ") + QString::number(handed) + QStringLiteral(" 个任务");
+        if (!refused.isEmpty())
+            message += QStringLiteral("\n%1 个请求无法读取: %2")
+                           .arg(refused.size())
+                           .arg(refused.join(QStringLiteral("; ")));
+        m_notice(this, QStringLiteral("导入完毕"), message);
     }
 }
 

@@ -1,6 +1,6 @@
 #pragma once
-// The clipboard import dialog: one "name$address" line per task, imported into the queue with
-// an optional file name prefix. Created per use and shown modally.
+// The clipboard import dialog: one "name$address" line or one browser request block per task,
+// imported into the queue with an optional file name prefix. Created per use and shown modally.
 
 #include <QDialog>
 #include <QString>
@@ -15,7 +15,8 @@ class TfrmClipboard;
 class TfrmClipboard : public QDialog {
     Q_OBJECT
 public:
-    using AddTask = std::function<void(const QString &url, const QString &outFile)>;
+    using AddTask =
+        std::function<void(const QString &url, const QString &outFile, const QString &headers)>;
     // The count box, owned by the dialog; tests record it instead of showing it.
     using Notice = std::function<void(QWidget *owner, const QString &caption, const QString &text)>;
 

@@ -25,7 +25,8 @@ for f in bin/korvi bin/korvi-get \
          share/applications/korvi.desktop \
          share/metainfo/com.example.Korvi.metainfo.xml \
          share/icons/hicolor/scalable/apps/korvi.svg \
-         share/man/man1/korvi-get.1; do
+         share/man/man1/korvi.1.gz share/man/man1/korvi-get.1.gz \
+         share/doc/korvi/copyright share/doc/korvi/changelog.gz; do
     [[ -f "$prefix/$f" ]] || fail "not installed: $f"
 done
 for size in 16 22 24 32 48 64 128 256; do
@@ -45,8 +46,9 @@ ok "desktop entry and metainfo validate"
 version=$("$prefix/bin/korvi-get" --version)
 [[ "$version" =~ ^korvi-get\ [0-9]+\.[0-9]+\.[0-9]+$ ]] || fail "--version printed: $version"
 "$prefix/bin/korvi-get" --help | grep -q 'korvi-get' || fail "--help"
-man -l "$prefix/share/man/man1/korvi-get.1" 2>/dev/null | grep -q -- '--version' || fail "manual page"
-ok "korvi-get --version, --help and its manual page"
+man -l "$prefix/share/man/man1/korvi-get.1.gz" 2>/dev/null | grep -q -- '--from-curl' || fail "manual page"
+man -l "$prefix/share/man/man1/korvi.1.gz" 2>/dev/null | grep -q 'korvi-get' || fail "korvi manual page"
+ok "korvi-get --version, --help and the manual pages"
 
 # The package, made from the same build.
 (cd "$work" && cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/deb" >/dev/null)
@@ -62,6 +64,12 @@ grep -q '\baria2\b' <<<"$depends" || fail "Depends lacks aria2: $depends"
 grep -q '\bffmpeg\b' <<<"$depends" || fail "Depends lacks ffmpeg: $depends"
 grep -q 'libqt6widgets6' <<<"$depends" || fail "Depends lacks the computed Qt libraries: $depends"
 ok "package $(basename "$deb"), Depends: $depends"
+
+# Debian's own checks: no error, no warning (lintian exits 0 on warnings, so its tags are read).
+command -v lintian >/dev/null || fail "lintian is missing (tools/setup.sh --tests installs it)"
+tags=$(lintian --no-cfg --fail-on none "$deb" 2>&1 | grep -E '^[EW]: ' || true)
+[[ -z "$tags" ]] || fail "lintian: $tags"
+ok "lintian: no errors, no warnings"
 
 # Korvi from the installed tree, as a user who cannot write there.
 user=nobody

@@ -48,6 +48,8 @@ def parse_args(argv):
                    help="the first N requests of each matching path fail")
     p.add_argument("--fail-always", help="regex: matching paths always get 500")
     p.add_argument("--require-header", help='"Name: Value": requests without it get 403')
+    p.add_argument("--also-require-header", action="append", default=[], metavar="NAME: VALUE",
+                   help="a further header every request must carry, repeatable; 403 without")
     p.add_argument("--redirect", action="append", default=[], metavar="FROM=TO",
                    help="302 from path FROM to TO (a path on this server or a full URL)")
     p.add_argument("--stall", help="regex: matching requests are read but never answered")
@@ -90,6 +92,12 @@ def parse_args(argv):
         if not sep or not name.strip():
             p.error('--require-header wants "Name: Value"')
         args.required = (name.strip(), value.strip())
+    args.also_required = []
+    for item in args.also_require_header:
+        name, sep, value = item.partition(":")
+        if not sep or not name.strip():
+            p.error('--also-require-header wants "Name: Value"')
+        args.also_required.append((name.strip(), value.strip()))
     return args
 
 
@@ -203,6 +211,10 @@ class Handler(BaseHTTPRequestHandler):
 
         if b.args.required is not None:
             name, value = b.args.required
+            if self.headers.get(name) is None or self.headers.get(name).strip() != value:
+                self.send_simple(403, target, send_body)
+                return
+        for name, value in b.args.also_required:
             if self.headers.get(name) is None or self.headers.get(name).strip() != value:
                 self.send_simple(403, target, send_body)
                 return

@@ -170,6 +170,13 @@ void TestBatchImport::clipboard_dialog_imports_into_the_chosen_folder() {
         dialog->findChild<QLineEdit *>("edtDelimiter")->setText("|");
         dialog->findChild<QPlainTextEdit *>("Memo1")->setPlainText("a|ftp://h/4\nb$http://h/5");
         QTest::mouseClick(dialog->findChild<QPushButton *>("btnImport"), Qt::LeftButton);
+        // One browser request per block, named by "name$" or by its address.
+        dialog->findChild<QLineEdit *>("edtDelimiter")->setText("$");
+        dialog->findChild<QPlainTextEdit *>("Memo1")->setPlainText(
+            "curl 'http://h/a/index.m3u8' \\\n  -H 'Referer: http://r/'\n\n"
+            "片$curl 'http://h/b/index.m3u8' -b 'k=v'\n\ncurl 'http://h/c.m3u8' --data 'x'\n\n"
+            "fetch(\"http://h/d/index.m3u8\", {});");
+        QTest::mouseClick(dialog->findChild<QPushButton *>("btnImport"), Qt::LeftButton);
         dialog->close();
     });
     QTest::mouseClick(rig.find<QToolButton>("btnMLvwClipbrd"), Qt::LeftButton);
@@ -177,11 +184,19 @@ void TestBatchImport::clipboard_dialog_imports_into_the_chosen_folder() {
     const QString d = rig.dir.path() + "/";
     QCOMPARE(rig.column(C::ColFile),
              (QStringList{d + "西游记第01集.mp4", d + "西游记第02集 大结局.mp4", d + "第01集.mp4",
-                          d + "第02集 大结局.mp4", d + "a.mp4"}));
-    QCOMPARE(rig.column(C::ColUrl).last(), QStringLiteral("ftp://h/4"));
-    QCOMPARE(rig.notices, (QStringList{"TfrmClipboard|导入完毕|共尝试添加 2 个任务",
-                                       "TfrmClipboard|导入完毕|共尝试添加 2 个任务",
-                                       "TfrmClipboard|导入完毕|共尝试添加 1 个任务"}));
+                          d + "第02集 大结局.mp4", d + "a.mp4", d + "index.mp4", d + "片.mp4",
+                          d + "index_2.mp4"}));
+    QCOMPARE(rig.column(C::ColUrl).mid(4),
+             (QStringList{"ftp://h/4", "http://h/a/index.m3u8", "http://h/b/index.m3u8",
+                          "http://h/d/index.m3u8"}));
+    QCOMPARE(rig.column(C::ColHeaders).mid(4),
+             (QStringList{"", "Referer: http://r/\r\n", "Cookie: k=v\r\n", ""}));
+    QCOMPARE(rig.notices,
+             (QStringList{"TfrmClipboard|导入完毕|共尝试添加 2 个任务",
+                          "TfrmClipboard|导入完毕|共尝试添加 2 个任务",
+                          "TfrmClipboard|导入完毕|共尝试添加 1 个任务",
+                          "TfrmClipboard|导入完毕|共尝试添加 3 个任务\n1 个请求无法读取: "
+                          "请求带有数据 (--data), 只能下载 GET 请求"}));
 }
 
 void TestBatchImport::clipboard_dialog_double_clicks_clear_and_paste() {

@@ -12,8 +12,10 @@
 #include "tasks/queue/TaskListModel.h"
 #include "tasks/queue/TaskScheduler.h"
 
+#include <QClipboard>
 #include <QDir>
 #include <QFile>
+#include <QGuiApplication>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
@@ -51,6 +53,7 @@ private slots:
     void initTestCase();
     void three_tasks_with_limit_two_finish_in_the_window();
     void close_while_downloading_refuses_once_then_saves_the_rows_queued();
+    void pasted_curl_request_downloads_with_its_headers();
 
 private:
     // A window with its own settings folder holding LimitTasks 2.
@@ -187,6 +190,45 @@ void TestM3u8Window::close_while_downloading_refuses_once_then_saves_the_rows_qu
     QCOMPARE(model->Field(2, C::ColUrl), urls[2]);
     QVERIFY(model->IsRowQueued(2));
     QVERIFY(again.M3u8()->Scheduler()->IsStopped());
+}
+
+void TestM3u8Window::pasted_curl_request_downloads_with_its_headers() {
+    HlsTestServer server;
+    HlsServerOptions options;
+    options.requireHeader = QStringLiteral("Referer: http://127.0.0.1/player");
+    options.extraArgs << QStringLiteral("--also-require-header")
+                      << QStringLiteral("Cookie: sid=k1; seen=1");
+    QVERIFY2(server.start(TestStreams::Root(), options), qPrintable(server.errorString()));
+    const QString folder = m_base.filePath(QStringLiteral("paste"));
+    TfrmMain window(Seams(folder));
+    window.SelectPage(TfrmMain::kM3u8Page);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    const QString url = server.url(QStringLiteral("/clear/index.m3u8"));
+    QGuiApplication::clipboard()->setText(
+        QStringLiteral("curl '%1' \\\n  -H 'Accept: */*' \\\n  -H 'Referer: "
+                       "http://127.0.0.1/player' \\\n  -b 'sid=k1; seen=1' \\\n  -H 'Range: "
+                       "bytes=0-' \\\n  --compressed")
+            .arg(url));
+    auto *address = window.findChild<QLineEdit *>(QStringLiteral("edtMUrl"));
+    address->setFocus();
+    QTest::keyClick(address, Qt::Key_V, Qt::ControlModifier);
+    QCOMPARE(address->text(), url);
+    QCOMPARE(window.M3u8()->HeadersBlock(),
+             QStringLiteral("Accept: */*\r\nCookie: sid=k1; seen=1\r\nReferer: "
+                            "http://127.0.0.1/player\r\n"));
+
+    const QString output = QDir(folder).filePath(QStringLiteral("pasted.mp4"));
+    AddTask(window, address->text(), output);
+    QTest::mouseClick(window.findChild<QPushButton *>(QStringLiteral("btnMStartTask")),
+                      Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(window.M3u8()->Scheduler()->IsStopped(), 120000);
+    QCOMPARE(window.M3u8()->Model()->Count(), 0);
+    QVERIFY(MediaProbe::HasVideo(output));
+    QVERIFY(std::fabs(MediaProbe::Duration(output) - TestStreams::SourceDuration()) < 0.5);
+    // The server answers nothing without both headers.
+    QVERIFY(server.countRequests(QStringLiteral("\\.ts$")) > 0);
+    server.stop();
 }
 
 QTEST_MAIN(TestM3u8Window)
