@@ -6,17 +6,36 @@
 
 namespace {
 
-const QByteArray kHeader = QByteArrayLiteral("#KORVI-RESUME 1");
+const QByteArray kHeader = QByteArrayLiteral("#KORVI-RESUME 2");
+// Records without key lines, still read.
+const QByteArray kHeaderWithoutKeys = QByteArrayLiteral("#KORVI-RESUME 1");
+const QByteArray kKeyTag = QByteArrayLiteral("#KEY ");
 
 }  // namespace
 
-SegmentRecord LoadSegmentRecord(const QString &file) {
+SegmentRecord LoadSegmentRecord(const QString &file, SegmentKeySums *keys) {
+    if (keys)
+        keys->clear();
     QFile in(file);
-    if (!in.open(QIODevice::ReadOnly) || in.readLine().trimmed() != kHeader)
+    if (!in.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray header = in.readLine().trimmed();
+    if (header != kHeader && header != kHeaderWithoutKeys)
         return {};
     SegmentRecord record;
+    SegmentKeySums sums;
     while (!in.atEnd()) {
-        const QString line = QString::fromUtf8(in.readLine()).trimmed();
+        const QByteArray raw = in.readLine().trimmed();
+        if (header == kHeader && record.empty() && raw.startsWith(kKeyTag)) {
+            const QByteArray sum = raw.mid(kKeyTag.size()).split(' ').first();
+            const QString url = QString::fromUtf8(raw).section(QLatin1Char(' '), 2);
+            if (sum.size() != 64 || QByteArray::fromHex(sum).toHex() != sum.toLower() ||
+                url.isEmpty())
+                return {};
+            sums.push_back({url, QByteArray::fromHex(sum)});
+            continue;
+        }
+        const QString line = QString::fromUtf8(raw);
         const QStringList fields = line.split(QLatin1Char(' '));
         bool sized = false;
         SegmentRecordEntry entry;
@@ -30,14 +49,19 @@ SegmentRecord LoadSegmentRecord(const QString &file) {
         entry.Url = line.section(QLatin1Char(' '), 3);
         record.push_back(entry);
     }
+    if (keys && !record.empty())
+        *keys = sums;
     return record;
 }
 
-bool SaveSegmentRecord(const QString &file, const SegmentRecord &record) {
+bool SaveSegmentRecord(const QString &file, const SegmentRecord &record,
+                       const SegmentKeySums &keys) {
     QSaveFile out(file);
     if (!out.open(QIODevice::WriteOnly))
         return false;
     QByteArray text = kHeader + '\n';
+    for (const SegmentKeySum &key : keys)
+        text += kKeyTag + key.Sha256.toHex() + ' ' + key.Url.toUtf8() + '\n';
     for (const SegmentRecordEntry &entry : record) {
         text += (entry.Done ? "1 " : "0 ") + QByteArray::number(entry.Size) + ' ' +
                 entry.LocalName.toUtf8() + ' ' + entry.Url.toUtf8() + '\n';
