@@ -8,6 +8,7 @@
 #include "support/TextUtils.h"
 #include "support/WorkFolders.h"
 
+#include <QCryptographicHash>
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
@@ -39,9 +40,57 @@ bool TM3u8::FetchKeys(bool withAria2) {
     return true;
 }
 
+// The key bytes, for the done rule to check encrypted segments against.
+void TM3u8::LoadKeys() {
+    m_keys.clear();
+    for (int i = 0; i < KeyUrls.size(); ++i) {
+        QFile in(WorkDir + QLatin1Char('/') + KeyFileName(i));
+        m_keys << (in.open(QIODevice::ReadOnly) ? in.read(16) : QByteArray());
+    }
+}
+
+// Segments kept from an earlier start were encrypted under the keys of that start: under any
+// other key they decrypt to garbage, so the folder starts over.
+void TM3u8::StartOverIfKeysChanged() {
+    SegmentKeySums sums;
+    for (int i = 0; i < KeyUrls.size(); ++i)
+        sums.push_back(
+            {KeyUrls.at(i), QCryptographicHash::hash(m_keys.value(i), QCryptographicHash::Sha256)});
+    if (sums == m_keySums)
+        return;
+    m_keySums = sums;
+    for (SegmentRec &segment : Segments) {
+        const QString file = WorkDir + QLatin1Char('/') + segment.LocalName;
+        if (segment.Done || QFileInfo::exists(file)) {
+            QFile::remove(file);
+            QFile::remove(file + QLatin1String(".aria2"));
+        }
+        segment.Done = false;
+        segment.Size = 0;
+    }
+    m_seen.clear();
+    FinishedCount = 0;
+    m_presentCount = 0;
+    Percent = 0;
+    SaveRecord();
+}
+
+SegmentExpectation TM3u8::ExpectationFor(const SegmentRec &segment) const {
+    SegmentExpectation expect;
+    expect.MinSize = segment.MinSize;
+    if (segment.Key >= 0) {
+        expect.Key = m_keys.value(segment.Key);
+        expect.Iv = segment.Iv;
+        expect.Opaque = expect.Key.size() != 16 || expect.Iv.size() != 16;
+    }
+    return expect;
+}
+
 bool TM3u8::StartAria2() {
     if (!FetchKeys(true))
         return false;
+    LoadKeys();
+    StartOverIfKeysChanged();
     Aria2Runs = 0;
     m_idleRuns = 0;
     if (FinishedCount == int(Segments.size())) {
@@ -84,8 +133,11 @@ void TM3u8::RunAria2() {
     }
     SessionFile = WorkDir + QLatin1Char('/') + WorkId + QLatin1String(".session");
     QFile::remove(SessionFile);
+    // Without its disk cache aria2c writes bytes as they arrive, so the poll sees a large file
+    // grow instead of a file that stays empty until a whole piece of it has come.
     const QString params =
-        Aria2ListParamLine(ListFile, WorkDir, Headers, SessionFile, SegmentConcurrency);
+        Aria2ListParamLine(ListFile, WorkDir, Headers, SessionFile, SegmentConcurrency) +
+        QLatin1String(" --disk-cache=0");
     ReleaseAria2Process();
     Aria2Process = RunProcessHandle(Aria2Path, params, kShowHidden, false, WorkDir);
     if (Aria2Process) {
@@ -129,33 +181,55 @@ void TM3u8::EndAria2Run() {
     Aria2Process->terminate();
 }
 
-int TM3u8::CountPresentSegments() {
+// Counts the segment files that look complete and the bytes of all of them, partial files
+// included: bytes arriving are progress, even while no file completes. partialShare: the part
+// of a segment that partial files of known length hold, summed.
+int TM3u8::CountPresentSegments(double &partialShare) {
     if (m_seen.size() != Segments.size())
         m_seen.assign(Segments.size(), SegmentSeen());
     int present = 0;
+    qint64 bytes = 0;
+    partialShare = 0;
     for (size_t i = 0; i < Segments.size(); ++i) {
         SegmentSeen &seen = m_seen[i];
-        if (Segments[i].Done || seen.present) {
+        if (Segments[i].Done) {
             ++present;
+            continue;
+        }
+        if (seen.present) {
+            ++present;
+            bytes += seen.size;
             continue;
         }
         // aria2c creates the file a moment before its control file, so an empty file without
         // a control file is still in progress.
         const QString file = WorkDir + QLatin1Char('/') + Segments[i].LocalName;
-        if (FileSizeByName(file) >= 1 && !QFileInfo::exists(file + QLatin1String(".aria2"))) {
+        const qint64 size = FileSizeByName(file);
+        if (size >= 1 && !QFileInfo::exists(file + QLatin1String(".aria2"))) {
             seen.present = true;
-            NoteContent(seen, file);
+            NoteContent(i, file);
             ++present;
+            bytes += seen.size;
+        } else if (size > 0) {
+            bytes += size;
+            if (Segments[i].MinSize > 0)
+                partialShare += qMin(0.99, double(size) / double(Segments[i].MinSize));
         }
+    }
+    if (bytes != m_bytesSeen) {
+        m_bytesSeen = bytes;
+        LastProgressTick = TickCount();
     }
     return present;
 }
 
-void TM3u8::NoteContent(SegmentSeen &seen, const QString &file) {
+void TM3u8::NoteContent(size_t index, const QString &file) {
+    SegmentSeen &seen = m_seen[index];
     const QFileInfo info(file);
     seen.size = info.size();
     seen.modifiedMs = info.lastModified().toMSecsSinceEpoch();
-    seen.whole = CheckSegmentContent(file) != SegmentContent::Broken;
+    seen.whole =
+        CheckSegmentContent(file, ExpectationFor(Segments[index])) != SegmentContent::Broken;
 }
 
 // Done means aria2c finished the segment: the run has ended, aria2c did not list it as
@@ -172,13 +246,15 @@ bool TM3u8::SegmentIsDone(size_t index, const QSet<QString> &unfinished) {
     const QFileInfo info(file);
     // A file that changed since the poll checked it (a body that went on arriving) is read again.
     if (seen.size != info.size() || seen.modifiedMs != info.lastModified().toMSecsSinceEpoch())
-        NoteContent(seen, file);
+        NoteContent(index, file);
     Segments[index].Size = seen.size;
     return seen.whole;
 }
 
-// After a run: marks what is done and deletes every partial file, so the next run fetches
-// those segments afresh instead of continuing a file that only looks complete.
+// After a run: marks what is done. A partial file with its control file stays for the next
+// run to continue (a large file on a slow line may take many runs) as long as it grows from
+// one run's end to the next; every other partial file is deleted, so the next run fetches
+// that segment afresh instead of continuing a file that only looks complete.
 void TM3u8::SettleAria2Run() {
     const QStringList listed = UnfinishedInSession(SessionFile);
     const QSet<QString> unfinished(listed.begin(), listed.end());
@@ -191,8 +267,14 @@ void TM3u8::SettleAria2Run() {
             ++done;
             continue;
         }
-        m_seen[i] = SegmentSeen();
         const QString file = WorkDir + QLatin1Char('/') + segment.LocalName;
+        const qint64 kept = m_seen[i].keptSize;
+        m_seen[i] = SegmentSeen();
+        const qint64 size = FileSizeByName(file);
+        if (size > kept && QFileInfo::exists(file + QLatin1String(".aria2"))) {
+            m_seen[i].keptSize = size;
+            continue;
+        }
         QFile::remove(file);
         QFile::remove(file + QLatin1String(".aria2"));
     }
@@ -224,11 +306,13 @@ void TM3u8::CheckProgress() {
         return;
     }
 
-    const int present = CountPresentSegments();
-    if (present > m_presentCount) {
+    double partialShare = 0;
+    const int present = CountPresentSegments(partialShare);
+    const float percent = float((present + partialShare) * 100.0 / double(Segments.size()));
+    if (present > m_presentCount || percent > Percent) {
         LastProgressTick = TickCount();
-        m_presentCount = present;
-        Percent = float(present) * 100.0f / float(Segments.size());
+        m_presentCount = qMax(present, m_presentCount);
+        Percent = qMax(percent, Percent);
         ReportProgress(Percent, kDownloading);
         if (!Running)
             return;  // the owner ended the task from within the event
@@ -258,6 +342,8 @@ void TM3u8::CheckProgress() {
 bool TM3u8::DownloadSegmentsDirect() {
     if (!FetchKeys(false))
         return false;
+    LoadKeys();
+    StartOverIfKeysChanged();
     if (Segments.empty()) {
         FailureCleanUp();
         ReportError(kNoTsList);
@@ -277,13 +363,15 @@ bool TM3u8::DownloadSegmentsDirect() {
             return false;
         }
         SegmentRec &segment = Segments[i];
-        if (!DownloadFile(segment.Url, WorkDir + QLatin1Char('/') + segment.LocalName)) {
+        const QString file = WorkDir + QLatin1Char('/') + segment.LocalName;
+        if (!DownloadFile(segment.Url, file) ||
+            CheckSegmentContent(file, ExpectationFor(segment)) == SegmentContent::Broken) {
             FailureCleanUp();
             ReportError(kTsFailed);
             return false;
         }
         segment.Done = true;
-        segment.Size = FileSizeByName(WorkDir + QLatin1Char('/') + segment.LocalName);
+        segment.Size = FileSizeByName(file);
         ++FinishedCount;
         m_presentCount = FinishedCount;
         Percent = float(FinishedCount) * 100.0f / float(Segments.size());
