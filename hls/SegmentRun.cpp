@@ -258,6 +258,8 @@ bool TM3u8::SegmentIsDone(size_t index, const QSet<QString> &unfinished) {
 void TM3u8::SettleAria2Run() {
     const QStringList listed = UnfinishedInSession(SessionFile);
     const QSet<QString> unfinished(listed.begin(), listed.end());
+    if (m_seen.size() != Segments.size())
+        m_seen.assign(Segments.size(), SegmentSeen());
     int done = 0;
     for (size_t i = 0; i < Segments.size(); ++i) {
         SegmentRec &segment = Segments[i];
