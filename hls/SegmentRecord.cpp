@@ -1,8 +1,9 @@
 #include "hls/SegmentRecord.h"
 
 #include <QFile>
-#include <QSaveFile>
 #include <QStringList>
+
+#include <cstdio>
 
 namespace {
 
@@ -54,10 +55,15 @@ SegmentRecord LoadSegmentRecord(const QString &file, SegmentKeySums *keys) {
     return record;
 }
 
+// Written to a temporary name and renamed into place, but not synced to the disk as QSaveFile
+// would: a sync on the window's thread at every run's end stalled it for up to a second on a
+// busy disk. A record that a power loss leaves cut short is no record, and its folder starts
+// over.
 bool SaveSegmentRecord(const QString &file, const SegmentRecord &record,
                        const SegmentKeySums &keys) {
-    QSaveFile out(file);
-    if (!out.open(QIODevice::WriteOnly))
+    const QString temporary = file + QLatin1String(".new");
+    QFile out(temporary);
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return false;
     QByteArray text = kHeader + '\n';
     for (const SegmentKeySum &key : keys)
@@ -66,5 +72,16 @@ bool SaveSegmentRecord(const QString &file, const SegmentRecord &record,
         text += (entry.Done ? "1 " : "0 ") + QByteArray::number(entry.Size) + ' ' +
                 entry.LocalName.toUtf8() + ' ' + entry.Url.toUtf8() + '\n';
     }
-    return out.write(text) == text.size() && out.commit();
+    const bool written = out.write(text) == text.size() && out.flush();
+    out.close();
+    const auto renamed = [&] {
+        return std::rename(QFile::encodeName(temporary).constData(),
+                           QFile::encodeName(file).constData()) == 0;
+    };
+    // A rename that does not replace (Windows) replaces by removing first.
+    if (!written || !(renamed() || (QFile::remove(file) && renamed()))) {
+        QFile::remove(temporary);
+        return false;
+    }
+    return true;
 }

@@ -10,6 +10,9 @@
 
 #include <QCryptographicHash>
 #include <QDateTime>
+#include <QDir>
+#include <QDirIterator>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QPointer>
@@ -17,7 +20,35 @@
 #include <QSet>
 #include <QTimer>
 
+#include <algorithm>
+
+#ifdef Q_OS_UNIX
+#include <dirent.h>
+#endif
+
 using namespace TM3u8Status;
+
+namespace {
+
+// The names in a folder, as the file system holds them. readdir where there is one: Qt's
+// iterator builds file information for each of thousands of entries, tens of milliseconds on
+// a busy machine at every poll.
+QSet<QByteArray> FolderEntryNames(const QString &folder) {
+    QSet<QByteArray> names;
+#ifdef Q_OS_UNIX
+    if (DIR *dir = ::opendir(QFile::encodeName(folder).constData())) {
+        while (const dirent *entry = ::readdir(dir))
+            names.insert(QByteArray(entry->d_name));
+        ::closedir(dir);
+    }
+#else
+    for (QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::System); it.hasNext();)
+        names.insert(QFile::encodeName(QFileInfo(it.next()).fileName()));
+#endif
+    return names;
+}
+
+}  // namespace
 
 bool TM3u8::FetchKeys(bool withAria2) {
     for (int i = 0; i < KeyUrls.size(); ++i) {
@@ -187,9 +218,15 @@ void TM3u8::EndAria2Run() {
 int TM3u8::CountPresentSegments(double &partialShare) {
     if (m_seen.size() != Segments.size())
         m_seen.assign(Segments.size(), SegmentSeen());
+    // One read of the folder spares a lookup for every segment not begun yet.
+    const QSet<QByteArray> names = FolderEntryNames(WorkDir);
     int present = 0;
     qint64 bytes = 0;
     partialShare = 0;
+    // Content is read for a slice of time per tick; a file seen complete beyond it counts for
+    // progress now and is read when the run's end is settled.
+    QElapsedTimer reading;
+    reading.start();
     for (size_t i = 0; i < Segments.size(); ++i) {
         SegmentSeen &seen = m_seen[i];
         if (Segments[i].Done) {
@@ -198,18 +235,21 @@ int TM3u8::CountPresentSegments(double &partialShare) {
         }
         if (seen.present) {
             ++present;
-            bytes += seen.size;
+            bytes += qMax<qint64>(seen.size, 0);
             continue;
         }
+        if (!names.contains(Segments[i].LocalName.toUtf8()))
+            continue;
         // aria2c creates the file a moment before its control file, so an empty file without
         // a control file is still in progress.
         const QString file = WorkDir + QLatin1Char('/') + Segments[i].LocalName;
         const qint64 size = FileSizeByName(file);
         if (size >= 1 && !QFileInfo::exists(file + QLatin1String(".aria2"))) {
             seen.present = true;
-            NoteContent(i, file);
+            if (reading.elapsed() < ReadSliceMs)
+                NoteContent(i, file);
             ++present;
-            bytes += seen.size;
+            bytes += size;
         } else if (size > 0) {
             bytes += size;
             if (Segments[i].MinSize > 0)
@@ -255,35 +295,50 @@ bool TM3u8::SegmentIsDone(size_t index, const QSet<QString> &unfinished) {
 // run to continue (a large file on a slow line may take many runs) as long as it grows from
 // one run's end to the next; every other partial file is deleted, so the next run fetches
 // that segment afresh instead of continuing a file that only looks complete.
-void TM3u8::SettleAria2Run() {
-    const QStringList listed = UnfinishedInSession(SessionFile);
-    const QSet<QString> unfinished(listed.begin(), listed.end());
-    if (m_seen.size() != Segments.size())
-        m_seen.assign(Segments.size(), SegmentSeen());
-    int done = 0;
-    for (size_t i = 0; i < Segments.size(); ++i) {
-        SegmentRec &segment = Segments[i];
-        if (!segment.Done)
-            segment.Done = SegmentIsDone(i, unfinished);
-        if (segment.Done) {
-            ++done;
-            continue;
-        }
-        const QString file = WorkDir + QLatin1Char('/') + segment.LocalName;
-        const qint64 kept = m_seen[i].keptSize;
-        m_seen[i] = SegmentSeen();
-        const qint64 size = FileSizeByName(file);
-        if (size > kept && QFileInfo::exists(file + QLatin1String(".aria2"))) {
-            m_seen[i].keptSize = size;
-            continue;
-        }
-        QFile::remove(file);
-        QFile::remove(file + QLatin1String(".aria2"));
+// Thousands of segments take hundreds of milliseconds of file checks on a busy disk, so
+// unless `all` is asked for, one call settles for about SettleSliceMs and the rest follows at
+// the next turn of the event loop. True once every segment is settled.
+bool TM3u8::SettleAria2Run(bool all) {
+    if (m_settleNext == 0) {
+        const QStringList listed = UnfinishedInSession(SessionFile);
+        m_unfinished = QSet<QString>(listed.begin(), listed.end());
+        if (m_seen.size() != Segments.size())
+            m_seen.assign(Segments.size(), SegmentSeen());
     }
+    QElapsedTimer slice;
+    slice.start();
+    for (; m_settleNext < Segments.size(); ++m_settleNext) {
+        if (!all && slice.elapsed() >= SettleSliceMs)
+            return false;
+        SettleSegment(m_settleNext);
+    }
+    m_settleNext = 0;
+    m_unfinished.clear();
+    const int done = int(std::count_if(Segments.begin(), Segments.end(),
+                                       [](const SegmentRec &segment) { return segment.Done; }));
     m_idleRuns = done > FinishedCount ? 0 : m_idleRuns + 1;
     FinishedCount = done;
     m_presentCount = done;
     SaveRecord();
+    return true;
+}
+
+void TM3u8::SettleSegment(size_t index) {
+    SegmentRec &segment = Segments[index];
+    if (!segment.Done)
+        segment.Done = SegmentIsDone(index, m_unfinished);
+    if (segment.Done)
+        return;
+    const QString file = WorkDir + QLatin1Char('/') + segment.LocalName;
+    const qint64 kept = m_seen[index].keptSize;
+    m_seen[index] = SegmentSeen();
+    const qint64 size = FileSizeByName(file);
+    if (size > kept && QFileInfo::exists(file + QLatin1String(".aria2"))) {
+        m_seen[index].keptSize = size;
+        return;
+    }
+    QFile::remove(file);
+    QFile::remove(file + QLatin1String(".aria2"));
 }
 
 void TM3u8::CheckProgress() {
@@ -300,7 +355,7 @@ void TM3u8::CheckProgress() {
             return;
         }
         // The folder stays with what is complete, for the next start to resume from.
-        SettleAria2Run();
+        SettleAria2Run(true);
         ClearSegments();
         ReleaseAria2Process();
         EndRun();
@@ -309,7 +364,8 @@ void TM3u8::CheckProgress() {
     }
 
     double partialShare = 0;
-    const int present = CountPresentSegments(partialShare);
+    // While a run's end is being settled, its files are no news.
+    const int present = m_settleNext > 0 ? m_presentCount : CountPresentSegments(partialShare);
     const float percent = float((present + partialShare) * 100.0 / double(Segments.size()));
     if (present > m_presentCount || percent > Percent) {
         LastProgressTick = TickCount();
@@ -323,7 +379,13 @@ void TM3u8::CheckProgress() {
     }
 
     if (runEnded) {
-        SettleAria2Run();
+        if (!SettleAria2Run(false)) {
+            QTimer::singleShot(0, &m_context, [this] {
+                if (Running && !Merging && !Timer.Enabled())
+                    CheckProgress();
+            });
+            return;
+        }
         if (FinishedCount == int(Segments.size())) {
             Merging = true;
             Merge();

@@ -154,6 +154,7 @@ void TM3u8::ClearSegments() {
     Timer.SetEnabled(false);
     Segments.clear();
     m_seen.clear();
+    m_settleNext = 0;
 }
 
 void TM3u8::DeleteWorkDir() {

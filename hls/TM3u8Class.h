@@ -170,7 +170,12 @@ private:
     void LoadKeys();
     void StartOverIfKeysChanged();
     bool SegmentIsDone(size_t index, const QSet<QString> &unfinished);
-    void SettleAria2Run();
+    bool SettleAria2Run(bool all);
+    void SettleSegment(size_t index);
+    // Longest stretch one turn of the event loop spends settling a run's end.
+    static constexpr qint64 SettleSliceMs = 8;
+    // Longest stretch one poll tick spends reading the content of segments seen complete.
+    static constexpr qint64 ReadSliceMs = 4;
 
     static quint32 TickCount();
 
@@ -188,6 +193,10 @@ private:
         qint64 keptSize = -1;
     };
     std::vector<SegmentSeen> m_seen;
+    // Where the settling of a run's end goes on (0: not settling), and what aria2c's session
+    // file listed as unfinished for it.
+    size_t m_settleNext = 0;
+    QSet<QString> m_unfinished;
     void NoteContent(size_t index, const QString &file);
     // Bytes of the segment files the poll last saw, partial files included: the stall limit is
     // about these not changing.
