@@ -214,46 +214,51 @@ void TM3u8::EndAria2Run() {
 
 // Counts the segment files that look complete and the bytes of all of them, partial files
 // included: bytes arriving are progress, even while no file completes. partialShare: the part
-// of a segment that partial files of known length hold, summed.
+// of a segment that partial files of known length hold, summed. Files are looked at for a
+// slice of time per tick, taking up where the last tick stopped; the sums come from what was
+// last seen of every file, so a file not looked at this tick changes nothing.
 int TM3u8::CountPresentSegments(double &partialShare) {
-    if (m_seen.size() != Segments.size())
-        m_seen.assign(Segments.size(), SegmentSeen());
+    const size_t count = Segments.size();
+    if (m_seen.size() != count)
+        m_seen.assign(count, SegmentSeen());
     // One read of the folder spares a lookup for every segment not begun yet.
     const QSet<QByteArray> names = FolderEntryNames(WorkDir);
-    int present = 0;
-    qint64 bytes = 0;
-    partialShare = 0;
-    // Content is read for a slice of time per tick; a file seen complete beyond it counts for
-    // progress now and is read when the run's end is settled.
-    QElapsedTimer reading;
-    reading.start();
-    for (size_t i = 0; i < Segments.size(); ++i) {
+    QElapsedTimer slice;
+    slice.start();
+    bool reading = true;
+    size_t k = 0;
+    for (; k < count && slice.elapsed() < PollSliceMs; ++k) {
+        const size_t i = (m_pollNext + k) % count;
         SegmentSeen &seen = m_seen[i];
-        if (Segments[i].Done) {
-            ++present;
-            continue;
-        }
-        if (seen.present) {
-            ++present;
-            bytes += qMax<qint64>(seen.size, 0);
-            continue;
-        }
-        if (!names.contains(Segments[i].LocalName.toUtf8()))
+        if (Segments[i].Done || seen.present || !names.contains(Segments[i].LocalName.toUtf8()))
             continue;
         // aria2c creates the file a moment before its control file, so an empty file without
         // a control file is still in progress.
         const QString file = WorkDir + QLatin1Char('/') + Segments[i].LocalName;
         const qint64 size = FileSizeByName(file);
+        seen.partial = qMax<qint64>(size, 0);
         if (size >= 1 && !QFileInfo::exists(file + QLatin1String(".aria2"))) {
             seen.present = true;
-            if (reading.elapsed() < ReadSliceMs)
+            // Content read beyond its share of the slice waits for the run's end.
+            reading = reading && slice.elapsed() < ReadSliceMs;
+            if (reading)
                 NoteContent(i, file);
+        }
+    }
+    m_pollNext = count ? (m_pollNext + k) % count : 0;
+
+    int present = 0;
+    qint64 bytes = 0;
+    partialShare = 0;
+    for (size_t i = 0; i < count; ++i) {
+        const SegmentSeen &seen = m_seen[i];
+        if (Segments[i].Done || seen.present) {
             ++present;
-            bytes += size;
-        } else if (size > 0) {
-            bytes += size;
+            bytes += Segments[i].Done ? 0 : seen.partial;
+        } else {
+            bytes += seen.partial;
             if (Segments[i].MinSize > 0)
-                partialShare += qMin(0.99, double(size) / double(Segments[i].MinSize));
+                partialShare += qMin(0.99, double(seen.partial) / double(Segments[i].MinSize));
         }
     }
     if (bytes != m_bytesSeen) {

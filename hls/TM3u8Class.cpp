@@ -155,6 +155,7 @@ void TM3u8::ClearSegments() {
     Segments.clear();
     m_seen.clear();
     m_settleNext = 0;
+    m_pollNext = 0;
 }
 
 void TM3u8::DeleteWorkDir() {

@@ -174,7 +174,9 @@ private:
     void SettleSegment(size_t index);
     // Longest stretch one turn of the event loop spends settling a run's end.
     static constexpr qint64 SettleSliceMs = 8;
-    // Longest stretch one poll tick spends reading the content of segments seen complete.
+    // Longest stretch one poll tick spends looking at files, and reading the content of
+    // segments seen complete within it.
+    static constexpr qint64 PollSliceMs = 10;
     static constexpr qint64 ReadSliceMs = 4;
 
     static quint32 TickCount();
@@ -188,6 +190,8 @@ private:
         qint64 size = -1;
         qint64 modifiedMs = 0;
         bool whole = false;
+        // Its size when the poll last looked at it.
+        qint64 partial = 0;
         // Size of a partial file a run's end kept for the next run to continue; one that has
         // not grown by the following end is fetched afresh.
         qint64 keptSize = -1;
@@ -196,6 +200,8 @@ private:
     // Where the settling of a run's end goes on (0: not settling), and what aria2c's session
     // file listed as unfinished for it.
     size_t m_settleNext = 0;
+    // Where the next poll tick starts looking at files.
+    size_t m_pollNext = 0;
     QSet<QString> m_unfinished;
     void NoteContent(size_t index, const QString &file);
     // Bytes of the segment files the poll last saw, partial files included: the stall limit is
