@@ -225,8 +225,11 @@ awk '/^#EXT-X-KEY/ { if (keyed++) next; sub(/,IV=0x[0-9a-fA-F]*/, "") } { print 
 mv long-aes/index.tmp long-aes/index.m3u8
 sed -i 's/^#EXT-X-TARGETDURATION:0$/#EXT-X-TARGETDURATION:1/' long-aes/index.m3u8
 n=$(grep -c -v '^#' long-aes/index.m3u8)
-first=$(openssl aes-128-cbc -d -K "$hex" -iv "$(printf '%032x' 7)" -in long-aes/seg7.ts | head -c 1 |
-    od -An -tx1 | tr -d ' ')
+# The first block of segment 7 decrypts, with IV 7, to the start of a TS packet. Nothing in
+# the pipe stops reading early: openssl would fail on a closed pipe.
+first=$(head -c 16 long-aes/seg7.ts |
+    openssl aes-128-cbc -d -nopad -K "$hex" -iv "$(printf '%032x' 7)" | od -An -tx1 |
+    awk 'NR == 1 { print $1 }')
 if [ "$n" -lt 600 ] || [ "$starts47" -lt 3 ] || [ "$(grep -c '^#EXT-X-KEY' long-aes/index.m3u8)" -ne 1 ] ||
     grep -q 'IV=' long-aes/index.m3u8 || [ "$first" != 47 ]; then
     echo "make_streams: long-aes/ has $n segments, $starts47 starting with 0x47" >&2
