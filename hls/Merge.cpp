@@ -6,6 +6,7 @@
 #include "support/ExternalTools.h"
 #include "support/FileUtils.h"
 #include "support/ProcessUtils.h"
+#include "support/TextUtils.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -44,7 +45,132 @@ struct FileSnapshot {
     }
 };
 
+bool TagIs(const QString &line, const char *tag) {
+    return line.startsWith(QLatin1String(tag), Qt::CaseInsensitive);
+}
+
+// Lines that start a segment's description; anything before the first is the header.
+bool IsSegmentLine(const QString &line) {
+    return !line.startsWith(QLatin1Char('#')) || TagIs(line, "#EXTINF:") ||
+           TagIs(line, "#EXT-X-BYTERANGE:") || TagIs(line, "#EXT-X-KEY:") ||
+           TagIs(line, "#EXT-X-MAP:") || TagIs(line, "#EXT-X-DISCONTINUITY") ||
+           TagIs(line, "#EXT-X-PROGRAM-DATE-TIME:");
+}
+
+// The local playlist cut at its discontinuities into playlists of their own ("part1.m3u8", ...
+// in the work folder), each with the header, the key and init section in force where it
+// starts, the media sequence of its first segment (the IV of a key without one) and byte
+// ranges with explicit offsets. Empty when there is less than two parts.
+QStringList SplitAtDiscontinuities(const QString &indexFile, const QString &workDir) {
+    // Most streams have none: a look at the bytes spares decoding thousands of lines.
+    QFile raw(indexFile);
+    if (!raw.open(QIODevice::ReadOnly) || !raw.readAll().toUpper().contains("#EXT-X-DISCONTINUITY"))
+        return {};
+    raw.close();
+    QStringList lines;
+    if (LoadTextFile(indexFile, lines, true) == 0)
+        return {};
+    QStringList header, body, parts;
+    QList<QStringList> playlists;
+    QString key, map, startKey, startMap;
+    quint64 sequence = 0, startSequence = 0;
+    qint64 rangeEnd = 0;
+    int segments = 0;
+    bool inHeader = true;
+    const auto finishPart = [&] {
+        if (segments > 0) {
+            QStringList part = header;
+            part << QStringLiteral("#EXT-X-MEDIA-SEQUENCE:%1").arg(startSequence);
+            if (!startKey.isEmpty())
+                part << startKey;
+            if (!startMap.isEmpty())
+                part << startMap;
+            playlists << (part + body << QStringLiteral("#EXT-X-ENDLIST"));
+        }
+        body.clear();
+        segments = 0;
+        startSequence = sequence;
+        startKey = key;
+        startMap = map;
+    };
+    for (const QString &raw : lines) {
+        const QString line = raw.trimmed();
+        inHeader = inHeader && !IsSegmentLine(line);
+        if (TagIs(line, "#EXT-X-MEDIA-SEQUENCE:")) {
+            sequence = startSequence = line.mid(22).trimmed().toULongLong();
+        } else if (TagIs(line, "#EXT-X-DISCONTINUITY-SEQUENCE:") || TagIs(line, "#EXT-X-ENDLIST")) {
+        } else if (TagIs(line, "#EXT-X-DISCONTINUITY")) {
+            finishPart();
+        } else if (inHeader) {
+            header << line;
+        } else if (TagIs(line, "#EXT-X-BYTERANGE:")) {
+            const QStringList range = line.mid(17).trimmed().split(QLatin1Char('@'));
+            const qint64 length = range.at(0).toLongLong();
+            const qint64 offset = range.size() > 1 ? range.at(1).toLongLong() : rangeEnd;
+            rangeEnd = offset + length;
+            body << QStringLiteral("#EXT-X-BYTERANGE:%1@%2").arg(length).arg(offset);
+        } else {
+            if (TagIs(line, "#EXT-X-KEY:"))
+                key = line;
+            else if (TagIs(line, "#EXT-X-MAP:"))
+                map = line;
+            body << line;
+            if (!line.startsWith(QLatin1Char('#'))) {
+                ++segments;
+                ++sequence;
+            }
+        }
+    }
+    finishPart();
+    if (playlists.size() < 2)
+        return {};
+    for (int i = 0; i < playlists.size(); ++i) {
+        const QString part = workDir + QStringLiteral("/part%1.m3u8").arg(i + 1);
+        if (!SaveTextFile(playlists.at(i), part))
+            return {};
+        parts << part;
+    }
+    return parts;
+}
+
+// The concat demuxer lays the parts end to end, each from its own start, so a clock that
+// jumps between them leaves no gap and no overlap.
+QString ConcatParamLine(const QString &listFile, const QString &outFile) {
+    return QLatin1String(" -protocol_whitelist file -f concat -i \"") + QuoteField(listFile) +
+           QLatin1String("\" -c copy -y \"") + QuoteField(outFile) + QLatin1Char('"');
+}
+
 }  // namespace
+
+// Runs ffmpeg with params in the work folder until it ends; false when it did not start.
+// exitedWell: it exited with status 0 and did not stall (its output `watched` kept growing).
+bool TM3u8::RunMergeStep(const QString &ffmpeg, const QString &params, const QString &watched,
+                         bool &exitedWell) {
+    QProcess *process = RunProcessHandle(ffmpeg, params, kShowHidden, false, WorkDir);
+    exitedWell = process && WaitForMerge(process, watched);
+    return process != nullptr;
+}
+
+// A stream with discontinuities is merged part by part, then the parts are joined: ffmpeg's
+// HLS reader would keep a forward jump of the clock as a gap in the file.
+bool TM3u8::MergeParts(const QString &ffmpeg, const QStringList &parts, bool &exitedWell) {
+    QStringList list{QStringLiteral("ffconcat version 1.0")};
+    exitedWell = true;
+    for (const QString &part : parts) {
+        const QString media = part.left(part.size() - 5) + QLatin1String(".mp4");
+        bool partWell = false;
+        if (!RunMergeStep(ffmpeg, MergeParamLine(part, FFmpegParams, media), media, partWell))
+            return false;
+        exitedWell = exitedWell && partWell && FileSizeByName(media) > 0;
+        list << QStringLiteral("file '%1'").arg(QFileInfo(media).fileName());
+    }
+    const QString listFile = WorkDir + QLatin1String("/parts.ffconcat");
+    if (!exitedWell || !SaveTextFile(list, listFile)) {
+        exitedWell = false;
+        return true;
+    }
+    return RunMergeStep(ffmpeg, ConcatParamLine(listFile, OutFile), OutFile, exitedWell);
+}
 
 bool TM3u8::Merge() {
     Timer.SetEnabled(false);
@@ -61,9 +187,12 @@ bool TM3u8::Merge() {
     ReportProgress(90.0f, kMerging);
 
     const FileSnapshot before = FileSnapshot::Of(OutFile);
-    QProcess *process = RunProcessHandle(ffmpeg, params, kShowHidden, false, WorkDir);
-    const bool started = process != nullptr;
-    const bool exitedWell = started && WaitForMerge(process);
+    // Separate audio has discontinuities of its own: it keeps the one-step merge.
+    const QStringList parts =
+        AudioFile.isEmpty() ? SplitAtDiscontinuities(IndexFile, WorkDir) : QStringList();
+    bool exitedWell = false;
+    const bool started = parts.isEmpty() ? RunMergeStep(ffmpeg, params, OutFile, exitedWell)
+                                         : MergeParts(ffmpeg, parts, exitedWell);
 
     ClearSegments();
     ReleaseAria2Process();
@@ -91,16 +220,16 @@ bool TM3u8::Merge() {
 // Runs the event loop until ffmpeg has ended; true when it exited with status 0. A merge whose
 // output stops growing for MergeStallLimitMs is ended (a playlist that ffmpeg still takes for
 // a live one, a tool that hangs), so no merge holds its slot for ever. Takes the process.
-bool TM3u8::WaitForMerge(QProcess *process) {
+bool TM3u8::WaitForMerge(QProcess *process, const QString &output) {
     QPointer<QProcess> guard(process);
     bool stalled = false;
-    qint64 lastSize = FileSizeByName(OutFile);
+    qint64 lastSize = FileSizeByName(output);
     QElapsedTimer sinceGrowth;
     sinceGrowth.start();
     QTimer watchdog;
     watchdog.setInterval(int(qBound<quint32>(20, MergeStallLimitMs() / 4, 1000)));
     QObject::connect(&watchdog, &QTimer::timeout, &watchdog, [&] {
-        const qint64 size = FileSizeByName(OutFile);
+        const qint64 size = FileSizeByName(output);
         if (size != lastSize) {
             lastSize = size;
             sinceGrowth.restart();

@@ -8,7 +8,11 @@
 #include "support/TextUtils.h"
 #include "support/WorkFolders.h"
 
+#include <QCryptographicHash>
 #include <QDateTime>
+#include <QDir>
+#include <QDirIterator>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QPointer>
@@ -16,7 +20,35 @@
 #include <QSet>
 #include <QTimer>
 
+#include <algorithm>
+
+#ifdef Q_OS_UNIX
+#include <dirent.h>
+#endif
+
 using namespace TM3u8Status;
+
+namespace {
+
+// The names in a folder, as the file system holds them. readdir where there is one: Qt's
+// iterator builds file information for each of thousands of entries, tens of milliseconds on
+// a busy machine at every poll.
+QSet<QByteArray> FolderEntryNames(const QString &folder) {
+    QSet<QByteArray> names;
+#ifdef Q_OS_UNIX
+    if (DIR *dir = ::opendir(QFile::encodeName(folder).constData())) {
+        while (const dirent *entry = ::readdir(dir))
+            names.insert(QByteArray(entry->d_name));
+        ::closedir(dir);
+    }
+#else
+    for (QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::System); it.hasNext();)
+        names.insert(QFile::encodeName(QFileInfo(it.next()).fileName()));
+#endif
+    return names;
+}
+
+}  // namespace
 
 // aria2c, when present, is DownloadFile's own fall-back, so both ways fetch keys alike.
 bool TM3u8::FetchKeys(bool /*withAria2*/) {
@@ -49,9 +81,57 @@ bool TM3u8::FetchKeys(bool /*withAria2*/) {
     return true;
 }
 
+// The key bytes, for the done rule to check encrypted segments against.
+void TM3u8::LoadKeys() {
+    m_keys.clear();
+    for (int i = 0; i < KeyUrls.size(); ++i) {
+        QFile in(WorkDir + QLatin1Char('/') + KeyFileName(i));
+        m_keys << (in.open(QIODevice::ReadOnly) ? in.read(16) : QByteArray());
+    }
+}
+
+// Segments kept from an earlier start were encrypted under the keys of that start: under any
+// other key they decrypt to garbage, so the folder starts over.
+void TM3u8::StartOverIfKeysChanged() {
+    SegmentKeySums sums;
+    for (int i = 0; i < KeyUrls.size(); ++i)
+        sums.push_back(
+            {KeyUrls.at(i), QCryptographicHash::hash(m_keys.value(i), QCryptographicHash::Sha256)});
+    if (sums == m_keySums)
+        return;
+    m_keySums = sums;
+    for (SegmentRec &segment : Segments) {
+        const QString file = WorkDir + QLatin1Char('/') + segment.LocalName;
+        if (segment.Done || QFileInfo::exists(file)) {
+            QFile::remove(file);
+            QFile::remove(file + QLatin1String(".aria2"));
+        }
+        segment.Done = false;
+        segment.Size = 0;
+    }
+    m_seen.clear();
+    FinishedCount = 0;
+    m_presentCount = 0;
+    Percent = 0;
+    SaveRecord();
+}
+
+SegmentExpectation TM3u8::ExpectationFor(const SegmentRec &segment) const {
+    SegmentExpectation expect;
+    expect.MinSize = segment.MinSize;
+    if (segment.Key >= 0) {
+        expect.Key = m_keys.value(segment.Key);
+        expect.Iv = segment.Iv;
+        expect.Opaque = expect.Key.size() != 16 || expect.Iv.size() != 16;
+    }
+    return expect;
+}
+
 bool TM3u8::StartAria2() {
     if (!FetchKeys(true))
         return false;
+    LoadKeys();
+    StartOverIfKeysChanged();
     Aria2Runs = 0;
     m_idleRuns = 0;
     if (FinishedCount == int(Segments.size())) {
@@ -96,7 +176,10 @@ void TM3u8::RunAria2() {
     }
     SessionFile = WorkDir + QLatin1Char('/') + WorkId + QLatin1String(".session");
     QFile::remove(SessionFile);
-    const QString params = Aria2ListParamLine(ListFile, WorkDir, SessionFile, SegmentConcurrency);
+    // Without its disk cache aria2c writes bytes as they arrive, so the poll sees a large file
+    // grow instead of a file that stays empty until a whole piece of it has come.
+    const QString params = Aria2ListParamLine(ListFile, WorkDir, SessionFile, SegmentConcurrency) +
+                           QLatin1String(" --disk-cache=0");
     ReleaseAria2Process();
     Aria2Process = RunProcessHandle(Aria2Path, params, kShowHidden, false, WorkDir);
     if (Aria2Process) {
@@ -140,33 +223,69 @@ void TM3u8::EndAria2Run() {
     Aria2Process->terminate();
 }
 
-int TM3u8::CountPresentSegments() {
-    if (m_seen.size() != Segments.size())
-        m_seen.assign(Segments.size(), SegmentSeen());
-    int present = 0;
-    for (size_t i = 0; i < Segments.size(); ++i) {
+// Counts the segment files that look complete and the bytes of all of them, partial files
+// included: bytes arriving are progress, even while no file completes. partialShare: the part
+// of a segment that partial files of known length hold, summed. Files are looked at for a
+// slice of time per tick, taking up where the last tick stopped; the sums come from what was
+// last seen of every file, so a file not looked at this tick changes nothing.
+int TM3u8::CountPresentSegments(double &partialShare) {
+    const size_t count = Segments.size();
+    if (m_seen.size() != count)
+        m_seen.assign(count, SegmentSeen());
+    // One read of the folder spares a lookup for every segment not begun yet.
+    const QSet<QByteArray> names = FolderEntryNames(WorkDir);
+    QElapsedTimer slice;
+    slice.start();
+    bool reading = true;
+    size_t k = 0;
+    for (; k < count && slice.elapsed() < PollSliceMs; ++k) {
+        const size_t i = (m_pollNext + k) % count;
         SegmentSeen &seen = m_seen[i];
-        if (Segments[i].Done || seen.present) {
-            ++present;
+        if (Segments[i].Done || seen.present || !names.contains(Segments[i].LocalName.toUtf8()))
             continue;
-        }
         // aria2c creates the file a moment before its control file, so an empty file without
         // a control file is still in progress.
         const QString file = WorkDir + QLatin1Char('/') + Segments[i].LocalName;
-        if (FileSizeByName(file) >= 1 && !QFileInfo::exists(file + QLatin1String(".aria2"))) {
+        const qint64 size = FileSizeByName(file);
+        seen.partial = qMax<qint64>(size, 0);
+        if (size >= 1 && !QFileInfo::exists(file + QLatin1String(".aria2"))) {
             seen.present = true;
-            NoteContent(seen, file);
-            ++present;
+            // Content read beyond its share of the slice waits for the run's end.
+            reading = reading && slice.elapsed() < ReadSliceMs;
+            if (reading)
+                NoteContent(i, file);
         }
+    }
+    m_pollNext = count ? (m_pollNext + k) % count : 0;
+
+    int present = 0;
+    qint64 bytes = 0;
+    partialShare = 0;
+    for (size_t i = 0; i < count; ++i) {
+        const SegmentSeen &seen = m_seen[i];
+        if (Segments[i].Done || seen.present) {
+            ++present;
+            bytes += Segments[i].Done ? 0 : seen.partial;
+        } else {
+            bytes += seen.partial;
+            if (Segments[i].MinSize > 0)
+                partialShare += qMin(0.99, double(seen.partial) / double(Segments[i].MinSize));
+        }
+    }
+    if (bytes != m_bytesSeen) {
+        m_bytesSeen = bytes;
+        LastProgressTick = TickCount();
     }
     return present;
 }
 
-void TM3u8::NoteContent(SegmentSeen &seen, const QString &file) {
+void TM3u8::NoteContent(size_t index, const QString &file) {
+    SegmentSeen &seen = m_seen[index];
     const QFileInfo info(file);
     seen.size = info.size();
     seen.modifiedMs = info.lastModified().toMSecsSinceEpoch();
-    seen.whole = CheckSegmentContent(file) != SegmentContent::Broken;
+    seen.whole =
+        CheckSegmentContent(file, ExpectationFor(Segments[index])) != SegmentContent::Broken;
 }
 
 // Done means aria2c finished the segment: the run has ended, aria2c did not list it as
@@ -183,36 +302,59 @@ bool TM3u8::SegmentIsDone(size_t index, const QSet<QString> &unfinished) {
     const QFileInfo info(file);
     // A file that changed since the poll checked it (a body that went on arriving) is read again.
     if (seen.size != info.size() || seen.modifiedMs != info.lastModified().toMSecsSinceEpoch())
-        NoteContent(seen, file);
+        NoteContent(index, file);
     Segments[index].Size = seen.size;
     return seen.whole;
 }
 
-// After a run: marks what is done and deletes every partial file, so the next run fetches
-// those segments afresh instead of continuing a file that only looks complete.
-void TM3u8::SettleAria2Run() {
-    const QStringList listed = UnfinishedInSession(SessionFile);
-    const QSet<QString> unfinished(listed.begin(), listed.end());
-    if (m_seen.size() != Segments.size())
-        m_seen.assign(Segments.size(), SegmentSeen());
-    int done = 0;
-    for (size_t i = 0; i < Segments.size(); ++i) {
-        SegmentRec &segment = Segments[i];
-        if (!segment.Done)
-            segment.Done = SegmentIsDone(i, unfinished);
-        if (segment.Done) {
-            ++done;
-            continue;
-        }
-        m_seen[i] = SegmentSeen();
-        const QString file = WorkDir + QLatin1Char('/') + segment.LocalName;
-        QFile::remove(file);
-        QFile::remove(file + QLatin1String(".aria2"));
+// After a run: marks what is done. A partial file with its control file stays for the next
+// run to continue (a large file on a slow line may take many runs) as long as it grows from
+// one run's end to the next; every other partial file is deleted, so the next run fetches
+// that segment afresh instead of continuing a file that only looks complete.
+// Thousands of segments take hundreds of milliseconds of file checks on a busy disk, so
+// unless `all` is asked for, one call settles for about SettleSliceMs and the rest follows at
+// the next turn of the event loop. True once every segment is settled.
+bool TM3u8::SettleAria2Run(bool all) {
+    if (m_settleNext == 0) {
+        const QStringList listed = UnfinishedInSession(SessionFile);
+        m_unfinished = QSet<QString>(listed.begin(), listed.end());
+        if (m_seen.size() != Segments.size())
+            m_seen.assign(Segments.size(), SegmentSeen());
     }
+    QElapsedTimer slice;
+    slice.start();
+    for (; m_settleNext < Segments.size(); ++m_settleNext) {
+        if (!all && slice.elapsed() >= SettleSliceMs)
+            return false;
+        SettleSegment(m_settleNext);
+    }
+    m_settleNext = 0;
+    m_unfinished.clear();
+    const int done = int(std::count_if(Segments.begin(), Segments.end(),
+                                       [](const SegmentRec &segment) { return segment.Done; }));
     m_idleRuns = done > FinishedCount ? 0 : m_idleRuns + 1;
     FinishedCount = done;
     m_presentCount = done;
     SaveRecord();
+    return true;
+}
+
+void TM3u8::SettleSegment(size_t index) {
+    SegmentRec &segment = Segments[index];
+    if (!segment.Done)
+        segment.Done = SegmentIsDone(index, m_unfinished);
+    if (segment.Done)
+        return;
+    const QString file = WorkDir + QLatin1Char('/') + segment.LocalName;
+    const qint64 kept = m_seen[index].keptSize;
+    m_seen[index] = SegmentSeen();
+    const qint64 size = FileSizeByName(file);
+    if (size > kept && QFileInfo::exists(file + QLatin1String(".aria2"))) {
+        m_seen[index].keptSize = size;
+        return;
+    }
+    QFile::remove(file);
+    QFile::remove(file + QLatin1String(".aria2"));
 }
 
 void TM3u8::CheckProgress() {
@@ -229,7 +371,7 @@ void TM3u8::CheckProgress() {
             return;
         }
         // The folder stays with what is complete, for the next start to resume from.
-        SettleAria2Run();
+        SettleAria2Run(true);
         ClearSegments();
         ReleaseAria2Process();
         EndRun();
@@ -237,11 +379,14 @@ void TM3u8::CheckProgress() {
         return;
     }
 
-    const int present = CountPresentSegments();
-    if (present > m_presentCount) {
+    double partialShare = 0;
+    // While a run's end is being settled, its files are no news.
+    const int present = m_settleNext > 0 ? m_presentCount : CountPresentSegments(partialShare);
+    const float percent = float((present + partialShare) * 100.0 / double(Segments.size()));
+    if (present > m_presentCount || percent > Percent) {
         LastProgressTick = TickCount();
-        m_presentCount = present;
-        Percent = float(present) * 100.0f / float(Segments.size());
+        m_presentCount = qMax(present, m_presentCount);
+        Percent = qMax(percent, Percent);
         ReportProgress(Percent, kDownloading);
         if (!Running)
             return;  // the owner ended the task from within the event
@@ -250,7 +395,13 @@ void TM3u8::CheckProgress() {
     }
 
     if (runEnded) {
-        SettleAria2Run();
+        if (!SettleAria2Run(false)) {
+            QTimer::singleShot(0, &m_context, [this] {
+                if (Running && !Merging && !Timer.Enabled())
+                    CheckProgress();
+            });
+            return;
+        }
         if (FinishedCount == int(Segments.size())) {
             Merging = true;
             Merge();
@@ -271,6 +422,8 @@ void TM3u8::CheckProgress() {
 bool TM3u8::DownloadSegmentsDirect() {
     if (!FetchKeys(false))
         return false;
+    LoadKeys();
+    StartOverIfKeysChanged();
     if (Segments.empty()) {
         FailureCleanUp();
         ReportError(kNoTsList);
@@ -290,13 +443,15 @@ bool TM3u8::DownloadSegmentsDirect() {
             return false;
         }
         SegmentRec &segment = Segments[i];
-        if (!DownloadFile(segment.Url, WorkDir + QLatin1Char('/') + segment.LocalName)) {
+        const QString file = WorkDir + QLatin1Char('/') + segment.LocalName;
+        if (!DownloadFile(segment.Url, file) ||
+            CheckSegmentContent(file, ExpectationFor(segment)) == SegmentContent::Broken) {
             FailureCleanUp();
             ReportError(kTsFailed);
             return false;
         }
         segment.Done = true;
-        segment.Size = FileSizeByName(WorkDir + QLatin1Char('/') + segment.LocalName);
+        segment.Size = FileSizeByName(file);
         ++FinishedCount;
         m_presentCount = FinishedCount;
         Percent = float(FinishedCount) * 100.0f / float(Segments.size());

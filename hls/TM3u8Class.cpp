@@ -86,6 +86,9 @@ void TM3u8::Reset() {
     WorkId.clear();
     WorkDir.clear();
     m_record.clear();
+    m_keySums.clear();
+    m_keys.clear();
+    m_bytesSeen = 0;
     m_lock.reset();
     m_busyElsewhere = false;
     ReleaseAria2Process();
@@ -140,7 +143,7 @@ void TM3u8::Start() {
             ReportError(QStringLiteral("Cannot lock folder %1").arg(WorkDir));
         return;
     }
-    m_record = LoadSegmentRecord(RecordFile);
+    m_record = LoadSegmentRecord(RecordFile, &m_keySums);
     if (!AnalyseM3u8(Url, Headers))
         return;
     ResumeFromRecord();
@@ -161,6 +164,8 @@ void TM3u8::ClearSegments() {
     Timer.SetEnabled(false);
     Segments.clear();
     m_seen.clear();
+    m_settleNext = 0;
+    m_pollNext = 0;
 }
 
 void TM3u8::DeleteWorkDir() {
@@ -193,7 +198,7 @@ void TM3u8::SaveRecord() {
     for (const SegmentRec &segment : Segments)
         record.push_back(
             {segment.Done, segment.Done ? segment.Size : 0, segment.LocalName, segment.Url});
-    SaveSegmentRecord(RecordFile, record);
+    SaveSegmentRecord(RecordFile, record, m_keySums);
 }
 
 bool TM3u8::IsKnownSegment(const QString &url) const {
@@ -204,13 +209,17 @@ bool TM3u8::IsKnownSegment(const QString &url) const {
 // Keeps the segments the record calls complete when the analysis gave the same segments under
 // the same names and their files are as the record left them; any other folder starts over.
 // Their content was checked when they were settled, so it is not read again here: a resumed
-// download of a thousand segments would otherwise start by reading all of them.
+// download of a thousand segments would otherwise start by reading all of them. Whether the
+// keys are still the recorded ones is known once they are fetched (StartOverIfKeysChanged).
+// A partial file with aria2c's control file stays for aria2c to continue.
 void TM3u8::ResumeFromRecord() {
     bool same = m_record.size() == Segments.size();
     for (size_t i = 0; same && i < Segments.size(); ++i)
         same = m_record[i].LocalName == Segments[i].LocalName && m_record[i].Url == Segments[i].Url;
-    if (!same)
+    if (!same) {
         ClearFolderForFreshStart();
+        m_keySums.clear();
+    }
     int done = 0;
     for (size_t i = 0; i < Segments.size(); ++i) {
         SegmentRec &segment = Segments[i];
@@ -221,7 +230,8 @@ void TM3u8::ResumeFromRecord() {
         segment.Size = segment.Done ? m_record[i].Size : 0;
         if (segment.Done) {
             ++done;
-        } else if (same) {
+        } else if (same && !(QFileInfo::exists(file + QLatin1String(".aria2")) &&
+                             QFileInfo::exists(file))) {
             QFile::remove(file);
             QFile::remove(file + QLatin1String(".aria2"));
         }

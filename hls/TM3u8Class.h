@@ -2,6 +2,7 @@
 // One download slot (unit TM3u8Class): analyses an HLS playlist, has its segments fetched by
 // aria2c (or one by one without it) into a work folder and merges them with ffmpeg.
 
+#include "hls/SegmentContent.h"
 #include "hls/SegmentRecord.h"
 #include "support/MyTimer.h"
 
@@ -170,12 +171,25 @@ private:
     void CheckProgress();
     bool DownloadSegmentsDirect();
     bool Merge();
-    bool WaitForMerge(QProcess *process);
+    bool WaitForMerge(QProcess *process, const QString &output);
+    bool RunMergeStep(const QString &ffmpeg, const QString &params, const QString &watched,
+                      bool &exitedWell);
+    bool MergeParts(const QString &ffmpeg, const QStringList &parts, bool &exitedWell);
     void WatchAria2Process();
     void EndAria2Run();
-    int CountPresentSegments();
+    int CountPresentSegments(double &partialShare);
+    SegmentExpectation ExpectationFor(const SegmentRec &segment) const;
+    void LoadKeys();
+    void StartOverIfKeysChanged();
     bool SegmentIsDone(size_t index, const QSet<QString> &unfinished);
-    void SettleAria2Run();
+    bool SettleAria2Run(bool all);
+    void SettleSegment(size_t index);
+    // Longest stretch one turn of the event loop spends settling a run's end.
+    static constexpr qint64 SettleSliceMs = 8;
+    // Longest stretch one poll tick spends looking at files, and reading the content of
+    // segments seen complete within it.
+    static constexpr qint64 PollSliceMs = 10;
+    static constexpr qint64 ReadSliceMs = 4;
 
     static quint32 TickCount();
 
@@ -188,9 +202,26 @@ private:
         qint64 size = -1;
         qint64 modifiedMs = 0;
         bool whole = false;
+        // Its size when the poll last looked at it.
+        qint64 partial = 0;
+        // Size of a partial file a run's end kept for the next run to continue; one that has
+        // not grown by the following end is fetched afresh.
+        qint64 keptSize = -1;
     };
     std::vector<SegmentSeen> m_seen;
-    void NoteContent(SegmentSeen &seen, const QString &file);
+    // Where the settling of a run's end goes on (0: not settling), and what aria2c's session
+    // file listed as unfinished for it.
+    size_t m_settleNext = 0;
+    // Where the next poll tick starts looking at files.
+    size_t m_pollNext = 0;
+    QSet<QString> m_unfinished;
+    void NoteContent(size_t index, const QString &file);
+    // Bytes of the segment files the poll last saw, partial files included: the stall limit is
+    // about these not changing.
+    qint64 m_bytesSeen = 0;
+    // The keys of this start (by KeyUrls index) and the checksums the record holds for them.
+    QList<QByteArray> m_keys;
+    SegmentKeySums m_keySums;
     // Runs in a row that finished no segment. A run that brought segments does not use up a
     // retry: aria2c gives a URL up for the rest of the run after one error answer, so a flaky
     // server needs more runs than a dead one, and the task ends only when runs stop helping.

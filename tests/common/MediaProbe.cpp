@@ -49,6 +49,14 @@ double Duration(const QString &file) {
     return ok ? d : -1;
 }
 
+double StreamDuration(const QString &file, const QString &kind) {
+    const QByteArray out = Probe(file, {"-select_streams", kind + ":0", "-show_entries",
+                                        "stream=duration", "-of", "default=nw=1:nk=1"});
+    bool ok = false;
+    const double d = out.trimmed().split('\n').first().toDouble(&ok);
+    return ok ? d : -1;
+}
+
 bool HasVideo(const QString &file) {
     return HasStream(file, QStringLiteral("video"));
 }

@@ -9,6 +9,8 @@
 namespace MediaProbe {
 
 double Duration(const QString &file);  // format duration in seconds, -1 on failure
+// Duration in seconds of the first stream of a kind ("v" or "a"), -1 on failure.
+double StreamDuration(const QString &file, const QString &kind);
 bool HasVideo(const QString &file);
 bool HasAudio(const QString &file);
 QSize VideoSize(const QString &file);  // first video stream, invalid on failure

@@ -17,7 +17,11 @@
 //   second.mp4, second/         another picture (testsrc, 4 s, 320x180) and its four segments
 //   joined/index.m3u8           two encodes joined: ../clear/seg0-5.ts, #EXT-X-DISCONTINUITY,
 //                               ../second/seg0-3.ts
+//   joined-ahead/, joined-back/ the same join, second part's clock 6 s after the first part's
+//                               end (second-ahead/) or 3 s before it (second-back/)
 //   joined-fmp4/index.m3u8      the same join of fmp4/ and second-fmp4/, one map for each part
+//   long-source.mp4, long-aes/  125 s of 128x72 and its 625 AES-128 segments (key long.key, IV
+//                               = sequence number, no IV attribute); >= 3 start with 0x47
 //   ranges/index.m3u8, index.ts every segment a #EXT-X-BYTERANGE of the one file index.ts
 //   master3.m3u8                three variants: v3/ (600000, 240x136), v2/ (900000), v1/ (300000)
 //   alt/master.m3u8             one variant, alt/video.m3u8 (videoN.ts, no audio), whose AUDIO
@@ -45,6 +49,7 @@ inline constexpr int SourceWidth = 320, SourceHeight = 180;  // source.mp4, clea
 inline constexpr int V1Width = 160, V1Height = 90;           // first variant: the smaller one
 inline constexpr int V2Width = 320, V2Height = 180;          // second variant
 inline constexpr int BigSegmentCount = 300;
+inline constexpr int LongAesSegmentCount = 625;
 inline const char AesKeyHex[] = "000102030405060708090a0b0c0d0e0f";
 
 }  // namespace TestStreams

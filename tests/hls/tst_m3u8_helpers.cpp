@@ -565,7 +565,7 @@ void TestM3u8Helpers::segment_record_round_trip_and_malformed_files_data() {
     QTest::newRow("as saved") << QByteArray() << 2;
     QTest::newRow("no header") << QByteArray("1 5 01.ts http://h/a.ts\n") << 0;
     QTest::newRow("another header")
-        << QByteArray("#KORVI-RESUME 2\n1 5 01.ts http://h/a.ts\n") << 0;
+        << QByteArray("#KORVI-RESUME 3\n1 5 01.ts http://h/a.ts\n") << 0;
     QTest::newRow("flag not 0 or 1") << QByteArray("#KORVI-RESUME 1\n2 5 01.ts http://h/a\n") << 0;
     QTest::newRow("size not a number")
         << QByteArray("#KORVI-RESUME 1\n1 x 01.ts http://h/a\n") << 0;

@@ -81,6 +81,10 @@ private slots:
     void cut_bodies_are_fetched_again_never_merged_short();
     void merge_that_fails_after_writing_removes_its_output();
     void merge_that_hangs_is_ended_by_the_watchdog();
+    void error_page_or_short_range_file_is_never_done_data();
+    void error_page_or_short_range_file_is_never_done();
+    void file_slower_than_the_stall_limit_still_arrives();
+    void changed_key_makes_the_kept_folder_start_over();
 
 private:
     bool Run(TM3u8 &task, TaskEvents &events, const QString &url, const QString &out,
@@ -122,6 +126,16 @@ void TestTaskFailures::initTestCase() {
                                                   "--on-download-start=" +
                                                   hook + " @BASE@/clear/seg1.ts\n#EXT-X-ENDLIST\n")
                                                      .toUtf8()));
+    // A login page answered with 200 in place of a segment.
+    QByteArray clear = ReadAll(m_root + "/clear/index.m3u8");
+    QVERIFY(WriteFile(m_root + "/page/index.m3u8",
+                      clear.replace("seg3.ts", "login.ts").replace("seg", "../clear/seg")));
+    QVERIFY(WriteFile(m_root + "/page/login.ts", "\r\n  <!DOCTYPE html><html>Log in</html>\n"));
+    // The one file of a byte-range stream, shorter than its last range by whole TS packets.
+    const QByteArray ranged = ReadAll(m_root + "/ranges/index.ts");
+    QVERIFY(WriteFile(m_root + "/short-ranges/index.m3u8", ReadAll(m_root + "/ranges/index.m3u8")));
+    QVERIFY(
+        WriteFile(m_root + "/short-ranges/index.ts", ranged.left(ranged.size() / 188 / 2 * 188)));
     HlsServerOptions options;
     options.failPattern = "^/clear/seg[45]\\.ts$";
     options.failFirst = 2;
@@ -500,6 +514,85 @@ void TestTaskFailures::merge_that_hangs_is_ended_by_the_watchdog() {
     QVERIFY(!task.Running);
     QVERIFY(!QFile::exists(out));
     QVERIFY(!QFileInfo::exists(m_workDir));
+}
+
+void TestTaskFailures::error_page_or_short_range_file_is_never_done_data() {
+    QTest::addColumn<QString>("path");
+    QTest::newRow("html page as a segment") << "/page/index.m3u8";
+    QTest::newRow("byte-range file cut short") << "/short-ranges/index.m3u8";
+}
+
+void TestTaskFailures::error_page_or_short_range_file_is_never_done() {
+    QFETCH(QString, path);
+    TM3u8 task;
+    TaskEvents events(task);
+    const QString out = m_base.filePath("never-done.mp4");
+    QVERIFY(Run(task, events, m_server.url(path), out));
+    QCOMPARE(events.errors, QStringList{"ts下载失败"});
+    QVERIFY(!QFile::exists(out));
+}
+
+void TestTaskFailures::file_slower_than_the_stall_limit_still_arrives() {
+    // The stream's one file takes about 6 s; bytes keep coming, so the 2 s limit never ends
+    // the run.
+    HlsTestServer slow;
+    HlsServerOptions options;
+    options.extraArgs = QStringList{"--slow-body", "^/ranges/index\\.ts$", "--slow-rate", "50000"};
+    options.maxSeconds = 90;
+    QVERIFY(slow.start(m_root, options));
+    TM3u8::SetStallLimitMs(2000);
+    TM3u8 task;
+    TaskEvents events(task);
+    const QString out = m_base.filePath("slow.mp4");
+    QVERIFY(Run(task, events, slow.url("/ranges/index.m3u8"), out, 60000));
+    QCOMPARE(events.errors, QStringList());
+    QCOMPARE(events.finished, 1);
+    QCOMPARE(task.Aria2Runs, 1u);
+    QCOMPARE(MediaProbe::VideoFrameMd5(out), MediaProbe::VideoFrameMd5(TestStreams::SourceMedia()));
+    slow.stop();
+}
+
+void TestTaskFailures::changed_key_makes_the_kept_folder_start_over() {
+    // The first start keeps five segments under one key and stops; then the server serves the
+    // same segment addresses encrypted under another key.
+    const QString dir = m_root + "/rekey";
+    const auto serve = [&](const QString &from, const QByteArray &keyUri, const QString &key) {
+        for (int i = 0; i < TestStreams::SegmentCount; ++i) {
+            const QString name = QStringLiteral("/seg%1.ts").arg(i);
+            QVERIFY(WriteFile(dir + name, ReadAll(m_root + "/" + from + name)));
+        }
+        QVERIFY(WriteFile(dir + "/k.key", ReadAll(m_root + "/keys/" + key)));
+        QVERIFY(WriteFile(dir + "/index.m3u8",
+                          ReadAll(m_root + "/" + from + "/index.m3u8").replace(keyUri, "k.key")));
+    };
+    serve("aes", "/keys/aes.key", "aes.key");
+    HlsTestServer server;
+    HlsServerOptions options;
+    options.stallPattern = "^/rekey/seg5\\.ts$";
+    options.stallFirst = 1;
+    options.maxSeconds = 90;
+    QVERIFY(server.start(m_root, options));
+    const QString out = m_base.filePath("rekey.mp4");
+    {
+        TM3u8 task;
+        TaskEvents events(task);
+        auto record = task.OnProgress;
+        task.OnProgress = [&](int id, const QString &name, float percent, const QString &status) {
+            record(id, name, percent, status);
+            if (percent > 80.0f && percent < 90.0f)
+                task.Stop();
+        };
+        QVERIFY(Run(task, events, server.url("/rekey/index.m3u8"), out));
+        QCOMPARE(events.stopped, 1);
+    }
+    serve("aes2", "aes2.key", "aes2.key");
+    TM3u8 task;
+    TaskEvents events(task);
+    QVERIFY(Run(task, events, server.url("/rekey/index.m3u8"), out));
+    QCOMPARE(events.errors, QStringList());
+    QCOMPARE(events.finished, 1);
+    QCOMPARE(MediaProbe::VideoFrameMd5(out), MediaProbe::VideoFrameMd5(TestStreams::SourceMedia()));
+    server.stop();
 }
 
 QTEST_GUILESS_MAIN(TestTaskFailures)

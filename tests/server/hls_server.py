@@ -64,6 +64,9 @@ def parse_args(argv):
                    help="0..1: share of requests matching --fail-pattern whose body is cut "
                         "off after --cut-after bytes and the connection closed (by --seed)")
     p.add_argument("--cut-after", type=int, default=1000)
+    p.add_argument("--slow-body", metavar="REGEX",
+                   help="matching paths send their body at --slow-rate bytes a second")
+    p.add_argument("--slow-rate", type=int, default=65536)
     p.add_argument("--base-token", nargs="?", const="@BASE@", default="@BASE@",
                    help="text replaced by http://127.0.0.1:PORT in served .m3u8 files")
     p.add_argument("--no-base-token", action="store_true",
@@ -80,6 +83,8 @@ def parse_args(argv):
         p.error("--fail-rate must be between 0 and 1")
     if not 0.0 <= args.cut_rate <= 1.0:
         p.error("--cut-rate must be between 0 and 1")
+    if args.slow_rate < 1:
+        p.error("--slow-rate must be at least 1")
     args.redirect_map = {}
     for item in args.redirect:
         src, sep, dst = item.partition("=")
@@ -111,6 +116,7 @@ class Behaviour:
         self.fail_always = re.compile(args.fail_always) if args.fail_always else None
         self.stall = re.compile(args.stall) if args.stall else None
         self.endless = re.compile(args.endless) if args.endless else None
+        self.slow = re.compile(args.slow_body) if args.slow_body else None
         self.lock = threading.Lock()
         self.fail_counts = {}
         self.stall_counts = {}
@@ -365,6 +371,9 @@ class Handler(BaseHTTPRequestHandler):
             return
         if cut:
             body = body[:b.args.cut_after]
+        if b.slow is not None and b.slow.search(path):
+            self.send_slowly(body, mode == "chunked")
+            return
         half = len(body) // 2 if b.args.pause_mid_body_ms > 0 else len(body)
         for i, part in enumerate((body[:half], body[half:])):
             if i == 1 and b.args.pause_mid_body_ms > 0:
@@ -381,6 +390,20 @@ class Handler(BaseHTTPRequestHandler):
             self.drop()
             return
         if mode == "chunked":
+            self.wfile.write(b"0\r\n\r\n")
+
+
+    def send_slowly(self, body, chunked):
+        # A tenth of the rate every tenth of a second; the server's end ends it too.
+        step = max(1, self.behaviour.args.slow_rate // 10)
+        for i in range(0, len(body), step):
+            if i > 0 and self.behaviour.stopping.wait(0.1):
+                self.drop()
+                return
+            part = body[i:i + step]
+            self.wfile.write(b"%x\r\n" % len(part) + part + b"\r\n" if chunked else part)
+            self.wfile.flush()
+        if chunked:
             self.wfile.write(b"0\r\n\r\n")
 
 

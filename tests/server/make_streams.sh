@@ -52,7 +52,8 @@ if [ "$big" = "--big" ]; then
     exit 0
 fi
 
-rm -rf clear live aes aes2 rotate keys v1 v2 mixed fmp4 fmp4aes alt second second.mp4 joined second-fmp4 joined-fmp4 ranges v3 master3.m3u8 master.m3u8 .complete
+rm -rf clear live aes aes2 rotate keys v1 v2 mixed fmp4 fmp4aes alt second second.mp4 joined second-fmp4 joined-fmp4 ranges v3 master3.m3u8 master.m3u8 .complete \
+    second-ahead second-back joined-ahead joined-back long-aes long-source.mp4
 encode source.mp4 6 320x180 25 25
 
 segment source.mp4 clear 1
@@ -144,15 +145,23 @@ awk -v iv="$iv" '{ print } /^#EXT-X-MAP/ { print "#EXT-X-KEY:METHOD=AES-128,URI=
     fmp4/index.m3u8 >fmp4aes/index.m3u8
 
 # Two encodes joined: clear/'s six segments, a discontinuity, then four of another picture,
-# whose timestamps start again from the beginning.
+# whose timestamps start again from the beginning (joined/), start 6 s after the first part
+# ended (joined-ahead/), or start 3 s before it ended (joined-back/).
 encode second.mp4 4 320x180 25 25 testsrc
 segment second.mp4 second 1
-mkdir -p joined
-{
-    grep -v '^#EXT-X-ENDLIST' clear/index.m3u8 | sed 's#^seg#../clear/seg#'
-    echo '#EXT-X-DISCONTINUITY'
-    grep -e '^#EXTINF' -e '^seg' -e '^#EXT-X-ENDLIST' second/index.m3u8 | sed 's#^seg#../second/seg#'
-} >joined/index.m3u8
+segment second.mp4 second-ahead 1 -output_ts_offset 12
+segment second.mp4 second-back 1 -output_ts_offset 3
+join() { # dir second-dir
+    mkdir -p "$1"
+    {
+        grep -v '^#EXT-X-ENDLIST' clear/index.m3u8 | sed 's#^seg#../clear/seg#'
+        echo '#EXT-X-DISCONTINUITY'
+        grep -e '^#EXTINF' -e '^seg' -e '^#EXT-X-ENDLIST' "$2/index.m3u8" | sed "s#^seg#../$2/seg#"
+    } >"$1/index.m3u8"
+}
+join joined second
+join joined-ahead second-ahead
+join joined-back second-back
 # The same join in fMP4: each part with its own init section.
 mkdir -p second-fmp4 joined-fmp4
 ff -i second.mp4 -c copy -f hls -hls_time 1 -hls_list_size 0 -hls_playlist_type vod \
@@ -164,7 +173,7 @@ ff -i second.mp4 -c copy -f hls -hls_time 1 -hls_list_size 0 -hls_playlist_type 
     grep -e '^#EXT-X-MAP' -e '^#EXTINF' -e '^seg' -e '^#EXT-X-ENDLIST' second-fmp4/index.m3u8 |
         sed -e 's#^seg#../second-fmp4/seg#' -e 's#URI="#URI="../second-fmp4/#'
 } >joined-fmp4/index.m3u8
-for d in joined joined-fmp4; do
+for d in joined joined-ahead joined-back joined-fmp4; do
     n=$(grep -c -v '^#' "$d/index.m3u8")
     if [ "$n" -ne 10 ]; then
         echo "make_streams: $d/ has $n segments, expected 10" >&2
@@ -191,6 +200,39 @@ fi
 if [ "$(grep -c '^video[0-9]*\.ts$' alt/video.m3u8)" -ne 6 ] ||
     [ "$(grep -c '^audio[0-9]*\.ts$' alt/audio.m3u8)" -lt 6 ]; then
     echo "make_streams: alt/ has too few segments" >&2
+    exit 1
+fi
+
+# A long AES-128 stream whose key line has no IV attribute, so each segment's IV is its media
+# sequence number: ffmpeg encrypts that way when it rereads the key info for every segment,
+# and the per-segment key lines it writes are folded into one without IV. One picture of
+# 128x72 a segment. About one segment in 256 starts with 0x47 by chance; the key is chosen
+# among a few so that at least three do: ciphertext that a TS check would misjudge.
+encode long-source.mp4 125 128x72 5 1
+for try in $(seq 1 40); do
+    hex=$(printf 'korvi-long-aes-%d' "$try" | md5sum | cut -c1-32)
+    printf "$(printf '%s' "$hex" | sed 's/../\\x&/g')" >keys/long.key
+    printf 'long.key\n%s\n' "$PWD/keys/long.key" >long.keyinfo
+    rm -rf long-aes
+    segment long-source.mp4 long-aes 0.2 -hls_key_info_file long.keyinfo -hls_flags periodic_rekey
+    starts47=$(head -q -c 1 long-aes/seg*.ts | od -An -v -tx1 | tr -s ' ' '\n' | grep -c '^47$' || true)
+    [ "$starts47" -ge 3 ] && break
+done
+rm -f long.keyinfo
+cp keys/long.key long-aes/long.key
+awk '/^#EXT-X-KEY/ { if (keyed++) next; sub(/,IV=0x[0-9a-fA-F]*/, "") } { print }' \
+    long-aes/index.m3u8 >long-aes/index.tmp
+mv long-aes/index.tmp long-aes/index.m3u8
+sed -i 's/^#EXT-X-TARGETDURATION:0$/#EXT-X-TARGETDURATION:1/' long-aes/index.m3u8
+n=$(grep -c -v '^#' long-aes/index.m3u8)
+# The first block of segment 7 decrypts, with IV 7, to the start of a TS packet. Nothing in
+# the pipe stops reading early: openssl would fail on a closed pipe.
+first=$(head -c 16 long-aes/seg7.ts |
+    openssl aes-128-cbc -d -nopad -K "$hex" -iv "$(printf '%032x' 7)" | od -An -tx1 |
+    awk 'NR == 1 { print $1 }')
+if [ "$n" -lt 600 ] || [ "$starts47" -lt 3 ] || [ "$(grep -c '^#EXT-X-KEY' long-aes/index.m3u8)" -ne 1 ] ||
+    grep -q 'IV=' long-aes/index.m3u8 || [ "$first" != 47 ]; then
+    echo "make_streams: long-aes/ has $n segments, $starts47 starting with 0x47" >&2
     exit 1
 fi
 

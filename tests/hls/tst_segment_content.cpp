@@ -1,0 +1,134 @@
+// What the done rule reads from a segment's bytes beyond its container: AES-128 padding, error
+// pages, byte-range lengths; and the key checksums of the resume record.
+
+#include "hls/SegmentContent.h"
+#include "hls/SegmentRecord.h"
+
+#include <QCryptographicHash>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+const QByteArray kKey = QByteArray::fromHex("000102030405060708090a0b0c0d0e0f");
+// FIPS-197 C.1: this block decrypts under kKey to 00112233445566778899aabbccddeeff.
+const QByteArray kCipher = QByteArray::fromHex("69c4e0d86a7b0430d8cdb78070b4c55a");
+const QByteArray kPlain = QByteArray::fromHex("00112233445566778899aabbccddeeff");
+
+QByteArray Xor(const QByteArray &a, const QByteArray &b) {
+    QByteArray out(a);
+    for (int i = 0; i < out.size(); ++i)
+        out[i] = char(a.at(i) ^ b.at(i));
+    return out;
+}
+
+QByteArray TsPackets(int count) {
+    QByteArray data;
+    for (int i = 0; i < count; ++i)
+        data += '\x47' + QByteArray(187, char(i));
+    return data;
+}
+
+}  // namespace
+
+class TestSegmentContent : public QObject {
+    Q_OBJECT
+
+private slots:
+    void aes_block_decrypts_as_fips_197_says();
+    void done_rule_reads_the_content_data();
+    void done_rule_reads_the_content();
+    void record_keeps_key_checksums_and_reads_old_records();
+};
+
+void TestSegmentContent::aes_block_decrypts_as_fips_197_says() {
+    QCOMPARE(Aes128DecryptBlock(kKey, kCipher).toHex(), kPlain.toHex());
+    QCOMPARE(Aes128DecryptBlock(kKey.left(15), kCipher), QByteArray());
+}
+
+void TestSegmentContent::done_rule_reads_the_content_data() {
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<QByteArray>("key");
+    QTest::addColumn<QByteArray>("iv");
+    QTest::addColumn<qint64>("minSize");
+    QTest::addColumn<int>("expected");
+    const int whole = int(SegmentContent::Whole), broken = int(SegmentContent::Broken),
+              other = int(SegmentContent::NotJudged);
+    const QByteArray fullPad(16, '\x10');
+    // A previous block chosen so that the last block ends in one byte of padding, 0x01; it
+    // starts with 0x47, and 32 bytes are no TS packet: ciphertext a TS check would misjudge.
+    QByteArray lead = Xor(kPlain, QByteArray(15, '\0') + '\x01');
+    lead[0] = '\x47';
+    const QByteArray none;
+    QTest::newRow("aes, one block of padding")
+        << kCipher << kKey << Xor(kPlain, fullPad) << 0ll << whole;
+    QTest::newRow("aes, starts with 0x47")
+        << lead + kCipher << kKey << QByteArray(16, '\0') << 0ll << whole;
+    QTest::newRow("aes, bad padding") << kCipher << kKey << QByteArray(16, '\0') << 0ll << broken;
+    QTest::newRow("aes, cut mid-block")
+        << lead + kCipher.left(9) << kKey << QByteArray(16, '\0') << 0ll << broken;
+    QTest::newRow("aes, cut at a block") << lead << kKey << QByteArray(16, '\0') << 0ll << broken;
+    QTest::newRow("clear ts") << TsPackets(3) << none << none << 0ll << whole;
+    QTest::newRow("ts under a key it cannot be checked with")
+        << TsPackets(2) + "x" << QByteArray(15, 'k') << QByteArray(16, '\0') << 0ll << other;
+    QTest::newRow("html page") << QByteArray("<!DOCTYPE html><html>busy</html>") << none << none
+                               << 0ll << broken;
+    QTest::newRow("html after blanks, upper case")
+        << QByteArray(" \r\n\t<HTML><body>login</body></HTML>") << none << none << 0ll << broken;
+    QTest::newRow("xml page") << QByteArray("\n<?xml version=\"1.0\"?><Error/>") << none << none
+                              << 0ll << broken;
+    QTest::newRow("html page under a key") << QByteArray("<html>").leftJustified(32, ' ') << kKey
+                                           << QByteArray(16, '\0') << 0ll << broken;
+    QTest::newRow("text that is not markup")
+        << QByteArray("  html is not a tag") << none << none << 0ll << other;
+    QTest::newRow("byte ranges covered") << TsPackets(3) << none << none << 564ll << whole;
+    QTest::newRow("byte ranges beyond the file") << TsPackets(3) << none << none << 565ll << broken;
+}
+
+void TestSegmentContent::done_rule_reads_the_content() {
+    QFETCH(QByteArray, data);
+    QFETCH(QByteArray, key);
+    QFETCH(QByteArray, iv);
+    QFETCH(qint64, minSize);
+    QFETCH(int, expected);
+    QTemporaryDir dir;
+    QFile f(dir.filePath("s.ts"));
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(data);
+    f.close();
+    SegmentExpectation expect;
+    expect.Key = key;
+    expect.Iv = iv;
+    expect.Opaque = !key.isEmpty() && key.size() != 16;
+    expect.MinSize = minSize;
+    QCOMPARE(int(CheckSegmentContent(f.fileName(), expect)), expected);
+}
+
+void TestSegmentContent::record_keeps_key_checksums_and_reads_old_records() {
+    QTemporaryDir dir;
+    const QString file = dir.filePath("W.resume");
+    const SegmentRecord record = {{true, 188, "01.ts", "http://h/a.ts"}};
+    const SegmentKeySums keys = {
+        {"http://h/k 1.key", QCryptographicHash::hash(kKey, QCryptographicHash::Sha256)},
+        {"http://h/k2.key", QCryptographicHash::hash("other", QCryptographicHash::Sha256)}};
+    QVERIFY(SaveSegmentRecord(file, record, keys));
+    SegmentKeySums loaded;
+    QCOMPARE(LoadSegmentRecord(file, &loaded).size(), size_t(1));
+    QCOMPARE(loaded, keys);
+
+    // A record from before keys were recorded still resumes a clear stream, with no keys.
+    QFile old(file);
+    QVERIFY(old.open(QIODevice::WriteOnly));
+    old.write("#KORVI-RESUME 1\n1 188 01.ts http://h/a.ts\n");
+    old.close();
+    QCOMPARE(LoadSegmentRecord(file, &loaded).size(), size_t(1));
+    QVERIFY(loaded.isEmpty());
+
+    QVERIFY(old.open(QIODevice::WriteOnly));
+    old.write("#KORVI-RESUME 2\n#KEY 12ab http://h/k.key\n1 188 01.ts http://h/a.ts\n");
+    old.close();
+    QCOMPARE(LoadSegmentRecord(file, &loaded).size(), size_t(0));
+}
+
+QTEST_GUILESS_MAIN(TestSegmentContent)
+#include "tst_segment_content.moc"
