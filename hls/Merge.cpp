@@ -140,14 +140,33 @@ QString ConcatParamLine(const QString &listFile, const QString &outFile) {
            QLatin1String("\" -c copy -y \"") + QuoteField(outFile) + QLatin1Char('"');
 }
 
+// The last line a tool wrote to its error file (its last 4 KiB read), blanks trimmed.
+QString LastLineOf(const QString &file) {
+    QFile in(file);
+    if (!in.open(QIODevice::ReadOnly))
+        return QString();
+    in.seek(qMax<qint64>(0, in.size() - 4096));
+    const QList<QByteArray> lines = in.readAll().split('\n');
+    for (auto line = lines.rbegin(); line != lines.rend(); ++line) {
+        const QString text = QString::fromUtf8(*line).trimmed();
+        if (!text.isEmpty())
+            return text;
+    }
+    return QString();
+}
+
 }  // namespace
 
 // Runs ffmpeg with params in the work folder until it ends; false when it did not start.
 // exitedWell: it exited with status 0 and did not stall (its output `watched` kept growing).
 bool TM3u8::RunMergeStep(const QString &ffmpeg, const QString &params, const QString &watched,
                          bool &exitedWell) {
-    QProcess *process = RunProcessHandle(ffmpeg, params, kShowHidden, false, WorkDir);
+    const QString errors = WorkDir + QLatin1String("/ffmpeg.err");
+    QProcess *process = RunProcessHandle(ffmpeg, params, kShowHidden, false, WorkDir, errors);
     exitedWell = process && WaitForMerge(process, watched);
+    if (process && !exitedWell)
+        m_mergeReason = LastLineOf(errors);
+    QFile::remove(errors);
     return process != nullptr;
 }
 
@@ -191,6 +210,7 @@ bool TM3u8::Merge() {
     const QStringList parts =
         AudioFile.isEmpty() ? SplitAtDiscontinuities(IndexFile, WorkDir) : QStringList();
     bool exitedWell = false;
+    m_mergeReason.clear();
     const bool started = parts.isEmpty() ? RunMergeStep(ffmpeg, params, OutFile, exitedWell)
                                          : MergeParts(ffmpeg, parts, exitedWell);
 
@@ -200,7 +220,7 @@ bool TM3u8::Merge() {
     EndRun();
 
     if (!started) {
-        ReportError(kFFmpegStartFailed);
+        ReportError(kFFmpegStartFailed, QStringLiteral("无法启动 %1").arg(ffmpeg));
         return false;
     }
     const FileSnapshot after = FileSnapshot::Of(OutFile);
@@ -213,7 +233,8 @@ bool TM3u8::Merge() {
     // What a failed merge wrote is a broken file; an output it never touched stays.
     if (written)
         QFile::remove(OutFile);
-    ReportError(kMergeFailed);
+    ReportError(kMergeFailed, m_mergeReason.isEmpty() ? QStringLiteral("ffmpeg 没有写出输出文件")
+                                                      : QStringLiteral("ffmpeg: ") + m_mergeReason);
     return false;
 }
 

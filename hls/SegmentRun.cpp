@@ -3,6 +3,7 @@
 #include "hls/M3u8Helpers.h"
 #include "hls/SegmentContent.h"
 #include "hls/TM3u8Status.h"
+#include "hls/UrlFetcher.h"
 #include "support/FileUtils.h"
 #include "support/ProcessUtils.h"
 #include "support/TextUtils.h"
@@ -60,21 +61,15 @@ bool TM3u8::FetchKeys(bool /*withAria2*/) {
         request.headers = Headers;
         request.maxBytes = KeyMaxBytes;
         request.cancel = &StopRequested;
-        if (!DownloadFile(KeyUrls.at(i), keyFile, request)) {
-            if (StopRequested) {
-                // Stopped while the key came: the folder keeps what earlier runs completed.
-                ClearSegments();
-                EndRun();
-                ReportStop();
-                return false;
-            }
+        // Stopped while the key came: the folder keeps what earlier runs completed.
+        if (!DownloadFile(KeyUrls.at(i), keyFile, request))
+            return FailOrStop(kKeyFailed, UrlFetcher::LastError());
+        const qint64 size = FileSizeByName(keyFile);
+        if (size != 16) {
             FailureCleanUp();
-            ReportError(kKeyFailed);
-            return false;
-        }
-        if (FileSizeByName(keyFile) != 16) {
-            FailureCleanUp();
-            ReportError(kBadKey);
+            ReportError(
+                kBadKey,
+                QStringLiteral("key 有 %1 字节, 应为 16 (%2)").arg(size).arg(KeyUrls.at(i)));
             return false;
         }
     }
@@ -357,6 +352,29 @@ void TM3u8::SettleSegment(size_t index) {
     QFile::remove(file + QLatin1String(".aria2"));
 }
 
+// How many segments are missing, and what the server answers now for the first of them: one
+// head request, made only when the task has failed.
+QString TM3u8::MissingSegmentsReason() {
+    const auto first = std::find_if(Segments.begin(), Segments.end(),
+                                    [](const SegmentRec &segment) { return !segment.Done; });
+    if (first == Segments.end())
+        return QString();
+    const int missing = int(std::count_if(Segments.begin(), Segments.end(),
+                                          [](const SegmentRec &segment) { return !segment.Done; }));
+    const QString probe = WorkDir + QLatin1String("/reason.probe");
+    FetchRequest request;
+    request.headers = Headers;
+    request.maxBytes = ProbeHeadBytes;
+    request.cancel = &StopRequested;
+    const QString answer =
+        FetchableUrl(first->Url).isEmpty() ? QStringLiteral("不能下载的地址 (%1)").arg(first->Url)
+        : DownloadFileHead(first->Url, probe, request)
+            ? QStringLiteral("服务器有答复, 但内容不完整或不是媒体数据 (%1)").arg(first->Url)
+            : UrlFetcher::LastError();
+    QFile::remove(probe);
+    return QStringLiteral("缺少 %1 个分段, 第一个: %2").arg(missing).arg(answer);
+}
+
 void TM3u8::CheckProgress() {
     if (Segments.empty()) {
         FailureCleanUp();
@@ -408,8 +426,9 @@ void TM3u8::CheckProgress() {
             return;
         }
         if (m_idleRuns >= DownloadRetries) {
+            const QString reason = MissingSegmentsReason();
             FailureCleanUp();
-            ReportError(kTsFailed);
+            ReportError(kTsFailed, reason);
             return;
         }
         RunAria2();
@@ -444,10 +463,16 @@ bool TM3u8::DownloadSegmentsDirect() {
         }
         SegmentRec &segment = Segments[i];
         const QString file = WorkDir + QLatin1Char('/') + segment.LocalName;
-        if (!DownloadFile(segment.Url, file) ||
-            CheckSegmentContent(file, ExpectationFor(segment)) == SegmentContent::Broken) {
+        if (!DownloadFile(segment.Url, file)) {
+            const QString reason = UrlFetcher::LastError();
             FailureCleanUp();
-            ReportError(kTsFailed);
+            ReportError(kTsFailed, reason);
+            return false;
+        }
+        if (CheckSegmentContent(file, ExpectationFor(segment)) == SegmentContent::Broken) {
+            FailureCleanUp();
+            ReportError(kTsFailed,
+                        QStringLiteral("内容不完整或不是媒体数据 (%1)").arg(segment.Url));
             return false;
         }
         segment.Done = true;

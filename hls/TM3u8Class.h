@@ -162,6 +162,9 @@ private:
     // The end of a failed step: a stop when one was asked for, else the failure clean-up and
     // the error. Always false.
     bool FailOrStop(const QString &status, const QString &reason);
+    QString MissingSegmentsReason();
+    // ffmpeg's last error line when a merge step failed.
+    QString m_mergeReason;
     bool AnalyseAudioM3u8(const QString &headers);
     bool FetchKeys(bool withAria2);
     bool StartAria2();

@@ -242,30 +242,58 @@ void TestKorviGet::terminal_gets_one_updating_line_with_segment_count() {
 }
 
 void TestKorviGet::task_error_goes_to_standard_error_with_its_reason_data() {
-    QTest::addColumn<QString>("address");   // @S@ stands for this test's server
-    QTest::addColumn<QString>("expected");  // @A@ stands for the address
+    QTest::addColumn<QString>("address");     // @S@ stands for this test's server
+    QTest::addColumn<QString>("failAlways");  // paths the server always answers with 500
+    QTest::addColumn<QString>("expected");    // @A@ stands for the address
     QTest::newRow("connection refused") << "http://127.0.0.1:1/x.m3u8"
+                                        << ""
                                         << "m3u8无效: Couldn't connect to server (@A@)";
     QTest::newRow("404") << "@S@/no/such.m3u8"
+                         << ""
                          << "m3u8无效: HTTP 404 Not Found (@A@)";
     QTest::newRow("403") << "@S@/clear/index.m3u8?need-header"
+                         << ""
                          << "m3u8无效: HTTP 403 Forbidden, 可能需要请求头 (Referer / Cookie) (@A@)";
     QTest::newRow("not a playlist") << "@S@/source.mp4"
+                                    << ""
                                     << "m3u8无效: 不是 m3u8 播放列表 (@A@)";
+    QTest::newRow("a segment always fails")
+        << "@S@/clear/index.m3u8"
+        << "^/clear/seg3\\.ts$"
+        << "ts下载失败: 缺少 1 个分段, 第一个: HTTP 500 Internal Server Error (@S@/clear/seg3.ts)";
+    QTest::newRow("key fails") << "@S@/aes/index.m3u8"
+                               << "^/keys/"
+                               << "key下载失败: HTTP 500 Internal Server Error (@S@/keys/aes.key)";
+    QTest::newRow("merge fails") << "@S@/clear/index.m3u8?fake-ffmpeg"
+                                 << ""
+                                 << "合并失败: ffmpeg: @A@: Invalid data found";
 }
 
 void TestKorviGet::task_error_goes_to_standard_error_with_its_reason() {
     QFETCH(QString, address);
+    QFETCH(QString, failAlways);
     QFETCH(QString, expected);
     HlsTestServer server;
     HlsServerOptions options;
     if (address.endsWith("?need-header"))
         options.requireHeader = "X-Need: 1";
+    options.failAlways = failAlways;
     QVERIFY(server.start(m_root, options));
     address.replace("@S@", server.baseUrl());
+    expected.replace("@S@", server.baseUrl()).replace("@A@", address);
+    // A stand-in ffmpeg, first on the path, that fails as on a broken input.
+    const QByteArray path = qgetenv("PATH");
+    if (address.endsWith("?fake-ffmpeg")) {
+        QVERIFY(TestTools::WriteFile(
+            m_base.filePath("fake/ffmpeg"),
+            "#!/bin/sh\necho \"" + address.toUtf8() + ": Invalid data found\" >&2\nexit 1\n"));
+        QFile::setPermissions(m_base.filePath("fake/ffmpeg"), QFile::ReadOwner | QFile::ExeOwner);
+        qputenv("PATH", m_base.filePath("fake").toUtf8() + ":" + path);
+    }
     const Result r = Run({address, m_base.filePath("none.mp4")});
+    qputenv("PATH", path);
     QCOMPARE(r.exitCode, 1);
-    QCOMPARE(r.err.trimmed(), QString(expected).replace("@A@", address));
+    QCOMPARE(r.err.trimmed(), expected);
     QVERIFY(r.out.startsWith(QStringLiteral("分析中 0.00%\n")));
     QVERIFY(!QFile::exists(m_base.filePath("none.mp4")));
     QVERIFY(!QFileInfo::exists(WorkDirOf(address)));
