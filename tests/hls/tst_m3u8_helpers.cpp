@@ -1,7 +1,6 @@
 // Rules of the URL and playlist helpers, and the exact parameter lines handed to the tools.
 
 #include "hls/M3u8Helpers.h"
-#include "hls/SegmentContent.h"
 #include "hls/SegmentRecord.h"
 
 #include <QFile>
@@ -55,9 +54,6 @@ private slots:
     void resolve_url_data();
     void resolve_url();
     void key_file_names();
-    void segment_content_data();
-    void segment_content();
-    void session_lists_the_unfinished_names();
 };
 
 void TestM3u8Helpers::is_url_data() {
@@ -494,69 +490,6 @@ void TestM3u8Helpers::resolve_url() {
 void TestM3u8Helpers::key_file_names() {
     QCOMPARE(KeyFileName(0), QStringLiteral("key.key"));
     QCOMPARE(KeyFileName(2), QStringLiteral("key3.key"));
-}
-
-namespace {
-
-QByteArray TsPackets(int count) {
-    QByteArray data;
-    for (int i = 0; i < count; ++i)
-        data += '\x47' + QByteArray(187, char(i));
-    return data;
-}
-
-QByteArray Box(const char *type, int payload) {
-    QByteArray box(4, '\0');
-    const quint32 size = quint32(8 + payload);
-    for (int i = 0; i < 4; ++i)
-        box[i] = char(size >> (24 - 8 * i));
-    return box + type + QByteArray(payload, 'x');
-}
-
-QByteArray Id3(int payload) {
-    return QByteArray("ID3\x04\x00\x00\x00\x00\x00", 9) + char(payload) + QByteArray(payload, 'i');
-}
-
-}  // namespace
-
-void TestM3u8Helpers::segment_content_data() {
-    QTest::addColumn<QByteArray>("data");
-    QTest::addColumn<int>("expected");
-    const int whole = int(SegmentContent::Whole), broken = int(SegmentContent::Broken),
-              other = int(SegmentContent::NotJudged);
-    QTest::newRow("ts") << TsPackets(3) << whole;
-    QTest::newRow("ts cut mid-packet") << TsPackets(3).left(400) << broken;
-    QTest::newRow("ts with a lost sync byte") << TsPackets(3).replace(188, 1, "x") << broken;
-    QTest::newRow("id3 then ts") << Id3(20) + TsPackets(2) << whole;
-    QTest::newRow("id3 then cut ts") << Id3(20) + TsPackets(2).left(300) << broken;
-    QTest::newRow("id3 only") << Id3(20) << broken;
-    QTest::newRow("fmp4") << Box("styp", 8) + Box("moof", 40) + Box("mdat", 500) << whole;
-    QTest::newRow("fmp4 cut") << (Box("moof", 40) + Box("mdat", 500)).left(300) << broken;
-    QTest::newRow("empty") << QByteArray() << broken;
-    QTest::newRow("aac is not judged") << QByteArray("\xff\xf1\x50\x80 audio", 11) << other;
-}
-
-void TestM3u8Helpers::segment_content() {
-    QFETCH(QByteArray, data);
-    QFETCH(int, expected);
-    QTemporaryDir dir;
-    QFile f(dir.filePath("s.ts"));
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(data);
-    f.close();
-    QCOMPARE(int(CheckSegmentContent(f.fileName())), expected);
-}
-
-void TestM3u8Helpers::session_lists_the_unfinished_names() {
-    QTemporaryDir dir;
-    QFile f(dir.filePath("w.session"));
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(
-        "http://h/a.ts\t\n gid=1\n dir=/t/W\n out=02.ts\n continue=true\n"
-        "http://h/b.ts\t\n out=05.ts\n");
-    f.close();
-    QCOMPARE(UnfinishedInSession(f.fileName()), QStringList({"02.ts", "05.ts"}));
-    QCOMPARE(UnfinishedInSession(dir.filePath("none.session")), QStringList());
 }
 
 void TestM3u8Helpers::segment_record_round_trip_and_malformed_files_data() {

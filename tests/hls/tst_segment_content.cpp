@@ -29,6 +29,18 @@ QByteArray TsPackets(int count) {
     return data;
 }
 
+QByteArray Box(const char *type, int payload) {
+    QByteArray box(4, '\0');
+    const quint32 size = quint32(8 + payload);
+    for (int i = 0; i < 4; ++i)
+        box[i] = char(size >> (24 - 8 * i));
+    return box + type + QByteArray(payload, 'x');
+}
+
+QByteArray Id3(int payload) {
+    return QByteArray("ID3\x04\x00\x00\x00\x00\x00", 9) + char(payload) + QByteArray(payload, 'i');
+}
+
 }  // namespace
 
 class TestSegmentContent : public QObject {
@@ -39,6 +51,7 @@ private slots:
     void done_rule_reads_the_content_data();
     void done_rule_reads_the_content();
     void record_keeps_key_checksums_and_reads_old_records();
+    void session_lists_the_unfinished_names();
 };
 
 void TestSegmentContent::aes_block_decrypts_as_fips_197_says() {
@@ -68,7 +81,21 @@ void TestSegmentContent::done_rule_reads_the_content_data() {
     QTest::newRow("aes, cut mid-block")
         << lead + kCipher.left(9) << kKey << QByteArray(16, '\0') << 0ll << broken;
     QTest::newRow("aes, cut at a block") << lead << kKey << QByteArray(16, '\0') << 0ll << broken;
-    QTest::newRow("clear ts") << TsPackets(3) << none << none << 0ll << whole;
+    QTest::newRow("ts") << TsPackets(3) << none << none << 0ll << whole;
+    QTest::newRow("ts cut mid-packet") << TsPackets(3).left(400) << none << none << 0ll << broken;
+    QTest::newRow("ts with a lost sync byte")
+        << TsPackets(3).replace(188, 1, "x") << none << none << 0ll << broken;
+    QTest::newRow("id3 then ts") << Id3(20) + TsPackets(2) << none << none << 0ll << whole;
+    QTest::newRow("id3 then cut ts")
+        << Id3(20) + TsPackets(2).left(300) << none << none << 0ll << broken;
+    QTest::newRow("id3 only") << Id3(20) << none << none << 0ll << broken;
+    QTest::newRow("fmp4") << Box("styp", 8) + Box("moof", 40) + Box("mdat", 500) << none << none
+                          << 0ll << whole;
+    QTest::newRow("fmp4 cut") << (Box("moof", 40) + Box("mdat", 500)).left(300) << none << none
+                              << 0ll << broken;
+    QTest::newRow("empty") << QByteArray() << none << none << 0ll << broken;
+    QTest::newRow("aac is not judged")
+        << QByteArray("\xff\xf1\x50\x80 audio", 11) << none << none << 0ll << other;
     QTest::newRow("ts under a key it cannot be checked with")
         << TsPackets(2) + "x" << QByteArray(15, 'k') << QByteArray(16, '\0') << 0ll << other;
     QTest::newRow("html page") << QByteArray("<!DOCTYPE html><html>busy</html>") << none << none
@@ -128,6 +155,18 @@ void TestSegmentContent::record_keeps_key_checksums_and_reads_old_records() {
     old.write("#KORVI-RESUME 2\n#KEY 12ab http://h/k.key\n1 188 01.ts http://h/a.ts\n");
     old.close();
     QCOMPARE(LoadSegmentRecord(file, &loaded).size(), size_t(0));
+}
+
+void TestSegmentContent::session_lists_the_unfinished_names() {
+    QTemporaryDir dir;
+    QFile f(dir.filePath("w.session"));
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(
+        "http://h/a.ts\t\n gid=1\n dir=/t/W\n out=02.ts\n continue=true\n"
+        "http://h/b.ts\t\n out=05.ts\n");
+    f.close();
+    QCOMPARE(UnfinishedInSession(f.fileName()), QStringList({"02.ts", "05.ts"}));
+    QCOMPARE(UnfinishedInSession(dir.filePath("none.session")), QStringList());
 }
 
 QTEST_GUILESS_MAIN(TestSegmentContent)
