@@ -174,6 +174,16 @@ bool DownloadFileHead(const QString &url, const QString &file, const FetchReques
                       deadline) == UrlFetcher::Result::Done;
 }
 
+bool FetchHeadOnce(const QString &url, const QString &file, const FetchRequest &request) {
+    const QString address = FetchableUrl(url);
+    if (address.isEmpty() || file.isEmpty())
+        return false;
+    UrlFetcher::Options options = FetchOptions(request, QDeadlineTimer(UrlFetcher::DeadlineMs()));
+    options.maxBytes = qMax<qint64>(request.maxBytes, 1);
+    options.headOnly = true;
+    return UrlFetcher::Fetch(address, file, options) == UrlFetcher::Result::Done;
+}
+
 bool Aria2DownloadFile(const QString &url, const QString &file, const QString &headers) {
     FetchRequest request;
     request.headers = headers;

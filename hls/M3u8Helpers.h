@@ -89,6 +89,9 @@ bool DownloadFileHead(const QString &url, const QString &file, qint64 bytes);
 // The same for a request: its maxBytes is the head's length, and it goes like the request form
 // of DownloadFile (headers, deadline, cancel, aria2c when libcurl fails).
 bool DownloadFileHead(const QString &url, const QString &file, const FetchRequest &request);
+// One libcurl attempt at the head, with the request's headers, proxy and cancel: no retries and
+// no aria2c, for when only the server's answer is wanted (UrlFetcher::LastError on failure).
+bool FetchHeadOnce(const QString &url, const QString &file, const FetchRequest &request);
 // Fetches one URL into one file with aria2c, waiting for it; true when the file exists and no
 // ".aria2" control file is left. The headers go in a private input list, never on aria2c's
 // command line. Bound like a playlist fetch: PlaylistMaxBytes and the deadline.

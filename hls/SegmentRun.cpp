@@ -368,7 +368,7 @@ QString TM3u8::MissingSegmentsReason() {
     request.cancel = &StopRequested;
     const QString answer =
         FetchableUrl(first->Url).isEmpty() ? QStringLiteral("不能下载的地址 (%1)").arg(first->Url)
-        : DownloadFileHead(first->Url, probe, request)
+        : FetchHeadOnce(first->Url, probe, request)
             ? QStringLiteral("服务器有答复, 但内容不完整或不是媒体数据 (%1)").arg(first->Url)
             : UrlFetcher::LastError();
     QFile::remove(probe);
