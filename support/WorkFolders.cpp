@@ -3,7 +3,9 @@
 #include "support/FileUtils.h"
 #include "support/TextUtils.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLockFile>
 #include <QRegularExpression>
@@ -100,10 +102,17 @@ void DiscardWorkDirContents(const QString &dir) {
     holder.setAutoRemove(false);
     const QString aside = holder.path() + QLatin1Char('/') + QFileInfo(dir).fileName();
     const bool movable = holder.isValid() && QDir().mkdir(aside);
+    // Thousands of segments take as many renames: other events run between slices of them.
+    QElapsedTimer slice;
+    slice.start();
     for (const QString &name : names) {
         const QString path = dir + QLatin1Char('/') + name;
         if (!movable || !QDir().rename(path, aside + QLatin1Char('/') + name))
             RemoveOutright(path);
+        if (slice.elapsed() >= 8 && QCoreApplication::instance()) {
+            QCoreApplication::processEvents();
+            slice.restart();
+        }
     }
     if (movable)
         DeleteToRecycleBin(aside, true);
