@@ -10,45 +10,26 @@
 
 namespace {
 
-// Reads one playlist: fetched like the engine fetches it (headers, size cap, relative lines
-// resolved against where a redirect led), or a local file whose relative lines are left out.
+// Reads one playlist: fetched as the engine fetches it, or a local file whose relative lines
+// are left out.
 bool ReadOne(const QString &address, const QString &headers, const QString &dir, Playlist &playlist,
              QString &problem) {
-    QStringList lines;
-    QString base;
     if (IsUrl(address)) {
-        const QString url = FetchableUrl(address);
-        const QString file = dir + QStringLiteral("/playlist.m3u8");
-        QFile::remove(file);
-        QString finalUrl;
-        FetchRequest request;
-        request.headers = headers;
-        request.maxBytes = PlaylistMaxBytes;
-        request.finalUrl = &finalUrl;
-        bool fetched = !url.isEmpty() && DownloadFile(url, file, request);
-        if (!fetched && !url.isEmpty() && !headers.isEmpty()) {
-            // As the download does: aria2c sends the headers, and cannot say where a redirect led.
-            fetched = Aria2DownloadFile(url, file, headers);
-            finalUrl.clear();
-        }
-        if (!fetched) {
+        if (FetchableUrl(address).isEmpty()) {
             problem = QStringLiteral("无法获取播放列表: %1").arg(address);
             return false;
         }
-        if (!IsM3u8File(file) || LoadTextFile(file, lines, true) == 0) {
-            problem = QStringLiteral("不是 m3u8 播放列表: %1").arg(address);
-            return false;
-        }
-        base = finalUrl.isEmpty() ? url : finalUrl;
-    } else {
-        const QFileInfo local(address);
-        if (!local.isFile() || local.size() > PlaylistMaxBytes || !IsM3u8File(address) ||
-            LoadTextFile(address, lines, true) == 0) {
-            problem = QStringLiteral("不是 m3u8 播放列表: %1").arg(address);
-            return false;
-        }
+        return ReadRemotePlaylist(address, dir + QStringLiteral("/playlist.m3u8"), headers, nullptr,
+                                  playlist, problem);
     }
-    if (!ParsePlaylist(lines, base, playlist)) {
+    QStringList lines;
+    const QFileInfo local(address);
+    if (!local.isFile() || local.size() > PlaylistMaxBytes || !IsM3u8File(address) ||
+        LoadTextFile(address, lines, true) == 0) {
+        problem = QStringLiteral("不是 m3u8 播放列表: %1").arg(address);
+        return false;
+    }
+    if (!ParsePlaylist(lines, QString(), playlist)) {
         problem = QStringLiteral("播放列表无法解析: %1").arg(address);
         return false;
     }

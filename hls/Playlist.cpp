@@ -1,5 +1,10 @@
 #include "hls/Playlist.h"
 
+#include "hls/UrlFetcher.h"
+#include "support/TextUtils.h"
+
+#include <QFile>
+
 #include <QList>
 #include <QRegularExpression>
 
@@ -428,4 +433,34 @@ QStringList WriteLocalPlaylist(const MediaPlaylist &media, const LocalNames &nam
     }
     lines << QStringLiteral("#EXT-X-ENDLIST");
     return lines;
+}
+
+// Fetches a playlist into `file` and parses it against the address it finally came from, so
+// that relative lines of a redirected playlist resolve where the server meant them to.
+bool ReadRemotePlaylist(const QString &url, const QString &file, const QString &headers,
+                        const bool *cancel, Playlist &playlist, QString &reason) {
+    // A failed fetch keeps the old file, which must not pass for the new playlist.
+    QFile::remove(file);
+    QString finalUrl;
+    FetchRequest request;
+    request.headers = headers;
+    request.maxBytes = PlaylistMaxBytes;
+    request.cancel = cancel;
+    request.finalUrl = &finalUrl;
+    if (!DownloadFile(url, file, request)) {
+        reason = UrlFetcher::LastError();
+        return false;
+    }
+    if (finalUrl.isEmpty())
+        finalUrl = url;
+    QStringList lines;
+    if (!IsM3u8File(file) || LoadTextFile(file, lines, true) == 0) {
+        reason = QStringLiteral("不是 m3u8 播放列表 (%1)").arg(finalUrl);
+        return false;
+    }
+    if (!ParsePlaylist(lines, finalUrl, playlist)) {
+        reason = QStringLiteral("播放列表含有不允许的内容 (%1)").arg(finalUrl);
+        return false;
+    }
+    return true;
 }

@@ -83,6 +83,12 @@ struct Playlist {
 // is no plain name.
 bool ParsePlaylist(const QStringList &lines, const QString &baseUrl, Playlist &out);
 
+// Fetches a playlist into `file` (capped, with the headers; `cancel` ends it) and parses it
+// against the address it finally came from, so relative lines of a redirected playlist resolve
+// where the server meant them to. False with the reason in plain words, the address included.
+bool ReadRemotePlaylist(const QString &url, const QString &file, const QString &headers,
+                        const bool *cancel, Playlist &playlist, QString &reason);
+
 // The variant the choice takes among those carrying video (all of them when none does): the
 // first, or the highest or lowest bandwidth, the earlier one on a tie. -1 without variants.
 int ChooseVariantIndex(const Playlist &playlist, VariantChoice choice);
