@@ -2,8 +2,10 @@
 // One download slot (unit TM3u8Class): analyses an HLS playlist, has its segments fetched by
 // aria2c (or one by one without it) into a work folder and merges them with ffmpeg.
 
+#include "hls/Playlist.h"
 #include "hls/SegmentContent.h"
 #include "hls/SegmentRecord.h"
+#include "hls/Subtitles.h"
 #include "support/MyTimer.h"
 
 #include <QObject>
@@ -33,6 +35,8 @@ struct SegmentRec {
     int Key = -1;
     QByteArray Iv;
     qint64 MinSize = 0;
+    // A WebVTT segment of a subtitle rendition: judged as WebVTT, and not needed for the video.
+    bool Subtitle = false;
 };
 
 class TM3u8 {
@@ -238,4 +242,26 @@ private:
     bool m_busyElsewhere = false;
     // Receiver of the aria2c process's signals; goes away with the task.
     QObject m_context;
+
+    // Subtitles: the chosen variant's subtitle renditions are fetched with the segments and
+    // merged as mov_text tracks. One that cannot be had is left out and the video kept.
+public:
+    bool WithSubtitles = true;
+    struct SubtitleRendition {
+        QString Url;
+        QString Language;
+        QString Name;
+        std::vector<size_t> Segments;  // indices into Segments, in playlist order
+    };
+    std::vector<SubtitleRendition> SubtitleRenditions;
+    // The renditions left out in this run and why, in plain words.
+    QStringList SubtitleNotes;
+
+private:
+    std::vector<PlaylistRendition> m_subtitlesWanted;
+    bool AnalyseSubtitles(const QString &headers);
+    bool OnlySubtitlesMissing() const;
+    qint64 VideoStartTime() const;
+    std::vector<SubtitleTrack> JoinSubtitles();
+    std::vector<SubtitleTrack> m_subtitleTracks;
 };
