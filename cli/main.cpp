@@ -1,5 +1,5 @@
 // korvi-get [-H "Key: Value"]... [--proxy URL] [-j N] [--variant first|highest|lowest]
-//            ADDRESS OUTPUT
+//            [--no-subs] ADDRESS OUTPUT
 // korvi-get [options] --from-curl FILE OUTPUT      a request copied from a browser
 // korvi-get [options] --info [--json] ADDRESS      what the playlist holds, no segments
 // Runs one download task: exit 0 when the output is merged, 1 on a task error (its text on

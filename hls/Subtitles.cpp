@@ -313,7 +313,7 @@ bool TM3u8::AnalyseSubtitles(const QString &headers) {
         SubtitleRendition taken;
         taken.Url = rendition.Uri;
         taken.Language = rendition.Language;
-        taken.Name = rendition.Name;
+        taken.Name = rendition.Name.left(SubtitleNameMaxLength);
         const int width = QString::number(segments.size()).size();
         for (const PlaylistSegment &segment : segments) {
             SegmentRec rec;

@@ -37,6 +37,10 @@ QByteArray DecryptHead(const QByteArray &head, const QByteArray &key, const QByt
 // other blocks are dropped. The number of cues written; -1 when `out` could not be written.
 int JoinWebVtt(const QStringList &files, qint64 start, const QString &out);
 
+// A track's name goes on ffmpeg's command line, where one argument holds 128 KiB at most: a
+// longer one would keep the merge from starting.
+inline constexpr int SubtitleNameMaxLength = 256;
+
 struct SubtitleTrack {
     QString File;      // a joined WebVTT file
     QString Language;  // as the playlist gives it
