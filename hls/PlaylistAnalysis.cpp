@@ -79,8 +79,7 @@ bool TM3u8::AnalyseM3u8(QString url, const QString &headers) {
             if (variant < 0)
                 return FailAnalysis(QStringLiteral("主播放列表没有可用的码率 (%1)").arg(url));
             AudioUrl = AudioRenditionFor(playlist, variant);
-            if (WithSubtitles)
-                m_subtitlesWanted = SubtitleRenditionsFor(playlist, variant);
+            WantSubtitles(playlist, variant);
             url = playlist.Variants[size_t(variant)].Uri;
             continue;
         }
@@ -229,8 +228,7 @@ bool TM3u8::AnalyseLocalM3u8(const QString &path) {
         const QString audio = AudioRenditionFor(playlist, variant);
         if (!AnalyseM3u8(url, Headers))
             return false;
-        if (WithSubtitles)
-            m_subtitlesWanted = SubtitleRenditionsFor(playlist, variant);
+        WantSubtitles(playlist, variant);
         if (audio.isEmpty())
             return AnalyseSubtitles(Headers);
         AudioUrl = audio;

@@ -124,9 +124,11 @@ QString SubtitleLanguageCode(const QString &language) {
 qint64 FirstPresentationTime(const QByteArray &head) {
     const auto *data = reinterpret_cast<const quint8 *>(head.constData());
     const qint64 size = head.size();
-    // Past anything in front of the first packet (an ID3 tag, say): two sync bytes in a row.
+    // Past anything in front of the first packet (an ID3 tag, say): three sync bytes in a row,
+    // which an MP4 holds by chance hardly ever.
     qint64 pos = 0;
-    while (pos + kTsPacket < size && !(data[pos] == 0x47 && data[pos + kTsPacket] == 0x47))
+    while (pos + 2 * kTsPacket < size && !(data[pos] == 0x47 && data[pos + kTsPacket] == 0x47 &&
+                                           data[pos + 2 * kTsPacket] == 0x47))
         ++pos;
     QSet<int> seen;
     qint64 earliest = -1;
@@ -284,19 +286,28 @@ QString SubtitleMergeParamLine(const QString &videoInput, bool concat, const QSt
     return line + QLatin1Char(' ') + quoted(outFile);
 }
 
+void TM3u8::WantSubtitles(const Playlist &master, int variant) {
+    m_subtitlesWanted.clear();
+    if (!WithSubtitles)
+        return;
+    for (const PlaylistRendition &rendition : SubtitleRenditionsFor(master, variant))
+        m_subtitlesWanted.push_back(
+            {rendition.Uri, rendition.Language, rendition.Name.left(SubtitleNameMaxLength), {}});
+}
+
 // The subtitle renditions of the chosen variant join the task: their segments are fetched in
 // the same runs as the video's, under names of their own. One that cannot be read is left
 // out with a note: subtitles are no reason to lose the video. False only when stopped.
 bool TM3u8::AnalyseSubtitles(const QString &headers) {
-    const std::vector<PlaylistRendition> wanted = std::move(m_subtitlesWanted);
+    const std::vector<SubtitleRendition> wanted = std::move(m_subtitlesWanted);
     m_subtitlesWanted.clear();
-    for (const PlaylistRendition &rendition : wanted) {
+    for (const SubtitleRendition &rendition : wanted) {
         const int track = int(SubtitleRenditions.size());
         const QString file = WorkDir + QStringLiteral("/subtitle%1.m3u8").arg(track);
         Playlist playlist;
         QString reason;
         const bool read =
-            ReadRemotePlaylist(rendition.Uri, file, headers, &StopRequested, playlist, reason);
+            ReadRemotePlaylist(rendition.Url, file, headers, &StopRequested, playlist, reason);
         if (StopRequested)
             return FailAnalysis(QStringLiteral("已停止"));
         const std::vector<PlaylistSegment> &segments = playlist.Media.Segments;
@@ -307,13 +318,10 @@ bool TM3u8::AnalyseSubtitles(const QString &headers) {
                                        [](const PlaylistSegment &s) { return s.Length < 0; });
         if (!plain) {
             SubtitleNotes << QStringLiteral("字幕 \"%1\" 的播放列表不可用, 已略过 (%2)")
-                                 .arg(rendition.Name, read ? rendition.Uri : reason);
+                                 .arg(rendition.Name, read ? rendition.Url : reason);
             continue;
         }
-        SubtitleRendition taken;
-        taken.Url = rendition.Uri;
-        taken.Language = rendition.Language;
-        taken.Name = rendition.Name.left(SubtitleNameMaxLength);
+        SubtitleRendition taken = rendition;
         const int width = QString::number(segments.size()).size();
         for (const PlaylistSegment &segment : segments) {
             SegmentRec rec;

@@ -2,7 +2,6 @@
 // One download slot (unit TM3u8Class): analyses an HLS playlist, has its segments fetched by
 // aria2c (or one by one without it) into a work folder and merges them with ffmpeg.
 
-#include "hls/Playlist.h"
 #include "hls/SegmentContent.h"
 #include "hls/SegmentRecord.h"
 #include "hls/Subtitles.h"
@@ -258,7 +257,9 @@ public:
     QStringList SubtitleNotes;
 
 private:
-    std::vector<PlaylistRendition> m_subtitlesWanted;
+    // The renditions the master names for the chosen variant, to be read once its video is.
+    std::vector<SubtitleRendition> m_subtitlesWanted;
+    void WantSubtitles(const Playlist &master, int variant);
     bool AnalyseSubtitles(const QString &headers);
     bool OnlySubtitlesMissing() const;
     qint64 VideoStartTime() const;

@@ -60,6 +60,10 @@ private slots:
 void TestSegmentContent::aes_block_decrypts_as_fips_197_says() {
     QCOMPARE(Aes128DecryptBlock(kKey, kCipher).toHex(), kPlain.toHex());
     QCOMPARE(Aes128DecryptBlock(kKey.left(15), kCipher), QByteArray());
+    // The head of a file in CBC: each block XORed with the one before, the first with the IV.
+    const QByteArray iv = QByteArray::fromHex("0f0e0d0c0b0a09080706050403020100");
+    QCOMPARE(DecryptHead(kCipher + kCipher + "cut", kKey, iv).toHex(),
+             (Xor(kPlain, iv) + Xor(kPlain, kCipher)).toHex());
 }
 
 void TestSegmentContent::done_rule_reads_the_content_data() {

@@ -245,8 +245,10 @@ for d in clear live aes aes2 rotate v1 v2 v3 mixed fmp4 fmp4aes ranges; do
 done
 # Subtitles: one variant (clear/'s segments) whose SUBTITLES group has two WebVTT renditions,
 # English (en/) and Chinese (zh/), six 1 s segments each with cues at known times of the video.
-# en/ maps each segment's own clock (ten minutes ahead) to the video's MPEG-TS clock, and a cue
-# across the seg2/seg3 boundary is in both; zh/ has one map for all and a byte-order mark.
+# en/ maps each segment's own clock (ten minutes ahead) to the video's MPEG-TS clock, anchored
+# a second after the segment's start, so that only the video's own start time places its cues
+# right; a cue across the seg2/seg3 boundary is in both. zh/ has one map for all and a
+# byte-order mark.
 # broken.m3u8 is the same master whose Chinese segment 2 is a TS file (bad/).
 mkdir -p subs/en subs/zh subs/bad
 start=$("${FFPROBE:-ffprobe}" -v error -show_entries stream=start_pts -of csv=p=0 clear/seg0.ts |
@@ -257,7 +259,7 @@ for lang in en zh bad; do
 done
 for i in 0 1 2 3 4 5; do
     {
-        printf 'WEBVTT\nX-TIMESTAMP-MAP=MPEGTS:%d,LOCAL:00:10:0%d.000\n\n' $((start + i * 90000)) "$i"
+        printf 'WEBVTT\nX-TIMESTAMP-MAP=MPEGTS:%d,LOCAL:00:10:0%d.000\n\n' $((start + (i + 1) * 90000)) $((i + 1))
         printf 'e%d\n00:10:0%d.500 --> 00:10:0%d.900 align:start\nEnglish %d\n\n' "$i" "$i" "$i" "$i"
         if [ "$i" = 2 ] || [ "$i" = 3 ]; then
             printf 'NOTE repeated in both segments\n\n00:10:02.950 --> 00:10:03.400\nAcross\n\n'
