@@ -378,6 +378,8 @@ std::vector<SubtitleTrack> TM3u8::JoinSubtitles() {
             continue;
         }
         tracks.push_back({out, rendition.Language, rendition.Name});
+        // A long film's rendition is a thousand files or more.
+        TM3u8Status::LetEventsRun();
     }
     return tracks;
 }
