@@ -1,5 +1,5 @@
 // korvi-get [-H "Key: Value"]... [--proxy URL] [-j N] [--variant first|highest|lowest]
-//            ADDRESS OUTPUT
+//            [--no-subs] ADDRESS OUTPUT
 // korvi-get [options] --from-curl FILE OUTPUT      a request copied from a browser
 // korvi-get [options] --info [--json] ADDRESS      what the playlist holds, no segments
 // Runs one download task: exit 0 when the output is merged, 1 on a task error (its text on
@@ -42,6 +42,7 @@ const char kUsage[] =
     "  -H       请求头, 每个 -H 一行, 可重复\n"
     "  --proxy  所有下载 (播放列表、key、分段) 使用的代理, 如 http://127.0.0.1:8080\n"
     "  --variant first|highest|lowest  主播放列表取哪个码率: 第一个 (默认), 最高, 最低\n"
+    "  --no-subs  不下载字幕 (默认把所选码率的各个字幕作为 MP4 的字幕轨道)\n"
     "  --verbose  显示每次下载的地址和每个工具的命令行 (不显示请求头的值)\n"
     "  --from-curl FILE OUTPUT  从浏览器复制的请求 (Copy as cURL/fetch) 下载, FILE 为 - "
     "时读标准输入\n"
@@ -72,7 +73,8 @@ struct Arguments {
     int jobs = DefaultSegmentConcurrency;
     QString address;
     QString output;
-    bool version = false;   // --version: print it and exit
+    bool version = false;  // --version: print it and exit
+    bool noSubs = false;
     bool fromCurl = false;  // ADDRESS names a file holding a request copied from a browser
     bool info = false;      // describe the playlist instead of downloading it
     bool json = false;
@@ -141,6 +143,10 @@ bool ParseArguments(const QStringList &args, Arguments &out, QString &problem, b
         }
         if (arg == QLatin1String("--verbose")) {
             out.verbose = true;
+            continue;
+        }
+        if (arg == QLatin1String("--no-subs")) {
+            out.noSubs = true;
             continue;
         }
         if (arg == QLatin1String("-h") || arg == QLatin1String("--help")) {
@@ -359,6 +365,8 @@ int main(int argc, char *argv[]) {
             return;
         }
         end(kExitFinished);
+        for (const QString &note : task.SubtitleNotes)
+            Print(stderr, note + QLatin1Char('\n'));
         Print(stdout, QStringLiteral("完成: %1\n").arg(task.OutFile));
     };
     bool stopped = false;
@@ -393,6 +401,7 @@ int main(int argc, char *argv[]) {
     }
     task.SetOutput(QFileInfo(arguments.output).absoluteFilePath());
     task.Headers = arguments.headers.join(QStringLiteral("\r\n"));
+    task.WithSubtitles = !arguments.noSubs;
     task.Start();
     if (!ended && task.Running)
         app.exec();

@@ -2,6 +2,7 @@
 
 #include "hls/EngineNotice.h"
 #include "hls/M3u8Helpers.h"
+#include "hls/Subtitles.h"
 #include "hls/TM3u8Status.h"
 #include "support/ExternalTools.h"
 #include "support/FileUtils.h"
@@ -188,7 +189,12 @@ bool TM3u8::MergeParts(const QString &ffmpeg, const QStringList &parts, bool &ex
         exitedWell = false;
         return true;
     }
-    return RunMergeStep(ffmpeg, ConcatParamLine(listFile, OutFile), OutFile, exitedWell);
+    // Subtitles join at the last step, on the clock of the first part.
+    const QString params = m_subtitleTracks.empty()
+                               ? ConcatParamLine(listFile, OutFile)
+                               : SubtitleMergeParamLine(listFile, true, QString(), m_subtitleTracks,
+                                                        QStringLiteral("-c copy"), OutFile);
+    return RunMergeStep(ffmpeg, params, OutFile, exitedWell);
 }
 
 bool TM3u8::Merge() {
@@ -200,9 +206,12 @@ bool TM3u8::Merge() {
         ReportError(kFFmpegMissing);
         return false;
     }
-    const QString params = AudioFile.isEmpty()
-                               ? MergeParamLine(IndexFile, FFmpegParams, OutFile)
-                               : MergeParamLine(IndexFile, AudioFile, FFmpegParams, OutFile);
+    m_subtitleTracks = JoinSubtitles();
+    const QString params =
+        !m_subtitleTracks.empty() ? SubtitleMergeParamLine(IndexFile, false, AudioFile,
+                                                           m_subtitleTracks, FFmpegParams, OutFile)
+        : AudioFile.isEmpty()     ? MergeParamLine(IndexFile, FFmpegParams, OutFile)
+                                  : MergeParamLine(IndexFile, AudioFile, FFmpegParams, OutFile);
     ReportProgress(90.0f, kMerging);
 
     const FileSnapshot before = FileSnapshot::Of(OutFile);

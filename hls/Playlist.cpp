@@ -391,6 +391,25 @@ QString AudioRenditionFor(const Playlist &playlist, int variant) {
     return first ? first->Uri : QString();
 }
 
+std::vector<PlaylistRendition> SubtitleRenditionsFor(const Playlist &playlist, int variant) {
+    std::vector<PlaylistRendition> found;
+    if (variant < 0 || variant >= int(playlist.Variants.size()))
+        return found;
+    const QString group = playlist.Variants[size_t(variant)].Subtitles;
+    for (const PlaylistRendition &rendition : playlist.Renditions) {
+        if (group.isEmpty() || int(found.size()) >= MaxSubtitleRenditions)
+            break;
+        if (rendition.Type != QLatin1String("SUBTITLES") || rendition.GroupId != group ||
+            rendition.Uri.isEmpty() ||
+            std::any_of(found.begin(), found.end(), [&rendition](const PlaylistRendition &r) {
+                return r.Uri == rendition.Uri;
+            }))
+            continue;
+        found.push_back(rendition);
+    }
+    return found;
+}
+
 QStringList WriteLocalPlaylist(const MediaPlaylist &media, const LocalNames &names) {
     double longest = media.TargetDuration;
     for (const PlaylistSegment &segment : media.Segments)

@@ -96,6 +96,10 @@ int ChooseVariantIndex(const Playlist &playlist, VariantChoice choice);
 // DEFAULT=YES, else the group's first; empty when that rendition has no URI (the audio is
 // muxed in) or the variant names no group.
 QString AudioRenditionFor(const Playlist &playlist, int variant);
+// The subtitles of a variant: its SUBTITLES group's renditions of TYPE=SUBTITLES that have a
+// URI, in playlist order, one per address, at most MaxSubtitleRenditions of them.
+inline constexpr int MaxSubtitleRenditions = 16;
+std::vector<PlaylistRendition> SubtitleRenditionsFor(const Playlist &playlist, int variant);
 
 // What the local playlist names for each part of the stream, all files of the work folder.
 struct LocalNames {

@@ -45,6 +45,9 @@ bool TM3u8::AnalyseM3u8(QString url, const QString &headers) {
     ReportProgress(Percent, kAnalysing);
     AudioUrl.clear();
     AudioFile.clear();
+    SubtitleRenditions.clear();
+    SubtitleNotes.clear();
+    m_subtitlesWanted.clear();
     ClearSegments();
     KeyUrl.clear();
     KeyUrls.clear();
@@ -76,6 +79,7 @@ bool TM3u8::AnalyseM3u8(QString url, const QString &headers) {
             if (variant < 0)
                 return FailAnalysis(QStringLiteral("主播放列表没有可用的码率 (%1)").arg(url));
             AudioUrl = AudioRenditionFor(playlist, variant);
+            WantSubtitles(playlist, variant);
             url = playlist.Variants[size_t(variant)].Uri;
             continue;
         }
@@ -93,7 +97,7 @@ bool TM3u8::AnalyseM3u8(QString url, const QString &headers) {
         if (!TakeMediaPlaylist(playlist, QString(), IndexFile))
             return FailAnalysis(QStringLiteral("播放列表没有分段 (%1)").arg(url));
         if (AudioUrl.isEmpty() || AnalyseAudioM3u8(headers))
-            return true;
+            return AnalyseSubtitles(headers);
         return FailAnalysis(QStringLiteral("音频播放列表无效 (%1)").arg(AudioUrl));
     }
 }
@@ -224,11 +228,13 @@ bool TM3u8::AnalyseLocalM3u8(const QString &path) {
         const QString audio = AudioRenditionFor(playlist, variant);
         if (!AnalyseM3u8(url, Headers))
             return false;
+        WantSubtitles(playlist, variant);
         if (audio.isEmpty())
-            return true;
+            return AnalyseSubtitles(Headers);
         AudioUrl = audio;
-        return AnalyseAudioM3u8(Headers) ||
-               FailAnalysis(QStringLiteral("音频播放列表无效 (%1)").arg(audio));
+        return AnalyseAudioM3u8(Headers)
+                   ? AnalyseSubtitles(Headers)
+                   : FailAnalysis(QStringLiteral("音频播放列表无效 (%1)").arg(audio));
     }
     if (TakeMediaPlaylist(playlist, QString(), IndexFile))
         return true;

@@ -1,5 +1,7 @@
 #include "hls/SegmentContent.h"
 
+#include "hls/Subtitles.h"
+
 #include "support/FileUtils.h"
 
 #include <QFile>
@@ -206,6 +208,8 @@ QByteArray Aes128DecryptBlock(const QByteArray &key, const QByteArray &block) {
 }
 
 SegmentContent CheckSegmentContent(const QString &file, const SegmentExpectation &expect) {
+    if (expect.WebVtt)
+        return CheckWebVttContent(file);
     const qint64 size = FileSizeByName(file);
     QFile in(file);
     if (size <= 0 || size < expect.MinSize || !in.open(QIODevice::ReadOnly))

@@ -23,6 +23,8 @@ struct SegmentExpectation {
     bool Opaque = false;
     // Bytes the file must hold at least (the end of the last byte range taken from it).
     qint64 MinSize = 0;
+    // A subtitle segment: WebVTT text, judged by CheckWebVttContent.
+    bool WebVtt = false;
 };
 
 // Broken: empty or unreadable, shorter than MinSize, or starting like markup (an error page).

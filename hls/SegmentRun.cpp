@@ -114,6 +114,7 @@ void TM3u8::StartOverIfKeysChanged() {
 SegmentExpectation TM3u8::ExpectationFor(const SegmentRec &segment) const {
     SegmentExpectation expect;
     expect.MinSize = segment.MinSize;
+    expect.WebVtt = segment.Subtitle;
     if (segment.Key >= 0) {
         expect.Key = m_keys.value(segment.Key);
         expect.Iv = segment.Iv;
@@ -420,7 +421,9 @@ void TM3u8::CheckProgress() {
             });
             return;
         }
-        if (FinishedCount == int(Segments.size())) {
+        // Subtitles that runs no longer bring leave the video as it is.
+        if (FinishedCount == int(Segments.size()) ||
+            (m_idleRuns >= DownloadRetries && OnlySubtitlesMissing())) {
             Merging = true;
             Merge();
             return;
@@ -463,7 +466,12 @@ bool TM3u8::DownloadSegmentsDirect() {
         }
         SegmentRec &segment = Segments[i];
         const QString file = WorkDir + QLatin1Char('/') + segment.LocalName;
-        if (!DownloadFile(segment.Url, file)) {
+        if (segment.Subtitle && (!DownloadFile(segment.Url, file) ||
+                                 CheckWebVttContent(file) == SegmentContent::Broken)) {
+            QFile::remove(file);
+            continue;  // left out of the merge, the video kept
+        }
+        if (!segment.Subtitle && !DownloadFile(segment.Url, file)) {
             const QString reason = UrlFetcher::LastError();
             FailureCleanUp();
             ReportError(kTsFailed, reason);

@@ -4,6 +4,7 @@
 
 #include "hls/SegmentContent.h"
 #include "hls/SegmentRecord.h"
+#include "hls/Subtitles.h"
 #include "support/MyTimer.h"
 
 #include <QObject>
@@ -33,6 +34,8 @@ struct SegmentRec {
     int Key = -1;
     QByteArray Iv;
     qint64 MinSize = 0;
+    // A WebVTT segment of a subtitle rendition: judged as WebVTT, and not needed for the video.
+    bool Subtitle = false;
 };
 
 class TM3u8 {
@@ -238,4 +241,28 @@ private:
     bool m_busyElsewhere = false;
     // Receiver of the aria2c process's signals; goes away with the task.
     QObject m_context;
+
+    // Subtitles: the chosen variant's subtitle renditions are fetched with the segments and
+    // merged as mov_text tracks. One that cannot be had is left out and the video kept.
+public:
+    bool WithSubtitles = true;
+    struct SubtitleRendition {
+        QString Url;
+        QString Language;
+        QString Name;
+        std::vector<size_t> Segments;  // indices into Segments, in playlist order
+    };
+    std::vector<SubtitleRendition> SubtitleRenditions;
+    // The renditions left out in this run and why, in plain words.
+    QStringList SubtitleNotes;
+
+private:
+    // The renditions the master names for the chosen variant, to be read once its video is.
+    std::vector<SubtitleRendition> m_subtitlesWanted;
+    void WantSubtitles(const Playlist &master, int variant);
+    bool AnalyseSubtitles(const QString &headers);
+    bool OnlySubtitlesMissing() const;
+    qint64 VideoStartTime() const;
+    std::vector<SubtitleTrack> JoinSubtitles();
+    std::vector<SubtitleTrack> m_subtitleTracks;
 };

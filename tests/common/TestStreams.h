@@ -26,6 +26,12 @@
 //   master3.m3u8                three variants: v3/ (600000, 240x136), v2/ (900000), v1/ (300000)
 //   alt/master.m3u8             one variant, alt/video.m3u8 (videoN.ts, no audio), whose AUDIO
 //                               group's DEFAULT=YES rendition is alt/audio.m3u8 (audioN.ts)
+//   subs/master.m3u8            one variant (../clear/index.m3u8) with SUBTITLES group "subs": en/
+//                               (NAME "English", LANGUAGE en) and zh/ (NAME "中文", LANGUAGE zh),
+//                               six WebVTT segments segN.vtt each; "English N" shows at N.5-N.9 s
+//                               of the video, "Across" once at 2.95-3.4 s, "中文 N" at N.2-N.4 s
+//   subs/broken.m3u8            the same, its Chinese rendition subs/bad/ with a TS file as
+//                               segment 2
 // BigRoot() holds big/index.m3u8 with BigSegmentCount segments, made only when asked for.
 // The folders are shared by every test of the build tree: a test that changes files copies them.
 

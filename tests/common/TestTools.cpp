@@ -42,6 +42,29 @@ bool RunTool(const QString &program, const QStringList &args, int timeoutMs) {
     return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
 }
 
+Captured RunCapturing(const QString &program, const QStringList &args,
+                      const QStringList &environment, int timeoutMs) {
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const QString &entry : environment)
+        env.insert(entry.section('=', 0, 0), entry.section('=', 1));
+    p.setProcessEnvironment(env);
+    p.setStandardInputFile(QProcess::nullDevice());
+    p.start(program, args);
+    Captured r;
+    if (!p.waitForStarted(5000))
+        return r;
+    if (!p.waitForFinished(timeoutMs)) {
+        p.kill();
+        p.waitForFinished(2000);
+        return r;
+    }
+    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out = QString::fromUtf8(p.readAllStandardOutput());
+    r.err = QString::fromUtf8(p.readAllStandardError());
+    return r;
+}
+
 bool MakeSocketFile(const QString &path) {
 #ifdef Q_OS_UNIX
     const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);

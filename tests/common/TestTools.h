@@ -13,6 +13,15 @@ bool WriteFile(const QString &path, const QByteArray &data);  // creates the par
 // True when the program started, ended within timeoutMs and exited with code 0. Standard
 // output is dropped, standard error goes to the test's own. Killed when it overruns.
 bool RunTool(const QString &program, const QStringList &args, int timeoutMs = 60000);
+// What a program run to its end printed, and its exit code: -1 when it did not start, crashed,
+// or overran timeoutMs and was killed. `environment` ("NAME=value") adds to the test's own.
+struct Captured {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+Captured RunCapturing(const QString &program, const QStringList &args,
+                      const QStringList &environment = {}, int timeoutMs = 120000);
 // Leaves a Unix-domain socket file at `path`, as a crashed server leaves one. Nobody can open it
 // for reading, root included (tests run as root, which reads any file whatever its mode), yet a
 // rename or an unlink replaces it just as it would a file without read access.

@@ -2,6 +2,7 @@
 // what is refused before it can reach the tools, and the local playlist written from it.
 
 #include "hls/Playlist.h"
+#include "hls/Subtitles.h"
 
 #include <QtTest>
 
@@ -22,6 +23,10 @@ private slots:
     void refused_playlists_data();
     void refused_playlists();
     void local_playlist_holds_only_what_the_merge_needs();
+    void subtitle_renditions_data();
+    void subtitle_renditions();
+    void subtitle_language_codes_data();
+    void subtitle_language_codes();
 };
 
 void TestPlaylistModel::audio_rendition_data() {
@@ -224,6 +229,69 @@ void TestPlaylistModel::local_playlist_holds_only_what_the_merge_needs() {
                   "#EXT-X-KEY:METHOD=AES-128,URI=\"key.key\",IV=0x0000000000000000000000000000000a",
                   "#EXTINF:2.0,", "#EXT-X-BYTERANGE:60@150", "1.ts", "#EXT-X-KEY:METHOD=NONE",
                   "#EXTINF:1.0,", "3.ts", "#EXT-X-ENDLIST"}));
+}
+
+void TestPlaylistModel::subtitle_renditions_data() {
+    QTest::addColumn<QStringList>("lines");
+    QTest::addColumn<QStringList>("expected");  // "address|language|name" of each, in order
+    const QString sub = "#EXT-X-MEDIA:TYPE=SUBTITLES,GROUP-ID=\"%1\",NAME=\"%2\",LANGUAGE=\"%3\"%4";
+    const QString inf = "#EXT-X-STREAM-INF:BANDWIDTH=1,SUBTITLES=\"subs\"";
+    QTest::newRow("both of the group, in order, names with commas")
+        << QStringList{"#EXTM3U", sub.arg("subs", "中文, 简体", "zh-Hans", ",URI=\"zh.m3u8\""),
+                       sub.arg("subs", "English", "en", ",DEFAULT=YES,URI=\"/en.m3u8\""), inf,
+                       "v.m3u8"}
+        << QStringList{"http://h/m/zh.m3u8|zh-Hans|中文, 简体", "http://h/en.m3u8|en|English"};
+    QTest::newRow("no URI, another group, another type, the same address twice")
+        << QStringList{"#EXTM3U",
+                       sub.arg("subs", "cc", "en", ""),
+                       sub.arg("other", "de", "de", ",URI=\"de.m3u8\""),
+                       "#EXT-X-MEDIA:TYPE=CLOSED-CAPTIONS,GROUP-ID=\"subs\",NAME=\"c\","
+                       "INSTREAM-ID=\"CC1\",URI=\"c.m3u8\"",
+                       sub.arg("subs", "fr", "fr", ",URI=\"fr.m3u8\""),
+                       sub.arg("subs", "fr2", "fr", ",URI=\"fr.m3u8\""),
+                       inf,
+                       "v.m3u8"}
+        << QStringList{"http://h/m/fr.m3u8|fr|fr"};
+    QTest::newRow("variant without a SUBTITLES group")
+        << QStringList{"#EXTM3U", sub.arg("subs", "en", "en", ",URI=\"en.m3u8\""),
+                       "#EXT-X-STREAM-INF:BANDWIDTH=1", "v.m3u8"}
+        << QStringList();
+    QStringList many{"#EXTM3U"};
+    for (int i = 0; i < MaxSubtitleRenditions + 3; ++i)
+        many << sub.arg("subs", "n").arg("en").arg(QString(",URI=\"%1.m3u8\"").arg(i));
+    QStringList first;
+    for (int i = 0; i < MaxSubtitleRenditions; ++i)
+        first << QString("http://h/m/%1.m3u8|en|n").arg(i);
+    QTest::newRow("at most the cap") << (many << inf << "v.m3u8") << first;
+}
+
+void TestPlaylistModel::subtitle_renditions() {
+    QFETCH(QStringList, lines);
+    QFETCH(QStringList, expected);
+    Playlist playlist;
+    QVERIFY(ParsePlaylist(lines, kBase, playlist));
+    QStringList found;
+    for (const PlaylistRendition &r :
+         SubtitleRenditionsFor(playlist, ChooseVariantIndex(playlist, VariantChoice::First)))
+        found << r.Uri + '|' + r.Language + '|' + r.Name;
+    QCOMPARE(found, expected);
+}
+
+void TestPlaylistModel::subtitle_language_codes_data() {
+    QTest::addColumn<QString>("language");
+    QTest::addColumn<QString>("code");
+    const QStringList rows{"en eng", "zh zho",      "ZH-hans zho", "pt_BR por", "he heb",
+                           "iw heb", "fil fil",     "ENG eng",     "chi chi",   "xx und",
+                           "e1 und", "english und", "x und",       "- und"};
+    for (const QString &row : rows)
+        QTest::newRow(qPrintable(row)) << row.section(' ', 0, 0) << row.section(' ', 1);
+    QTest::newRow("empty") << QString() << "und";
+}
+
+void TestPlaylistModel::subtitle_language_codes() {
+    QFETCH(QString, language);
+    QFETCH(QString, code);
+    QCOMPARE(SubtitleLanguageCode(language), code);
 }
 
 QTEST_GUILESS_MAIN(TestPlaylistModel)

@@ -3,6 +3,7 @@
 
 #include "hls/SegmentContent.h"
 #include "hls/SegmentRecord.h"
+#include "hls/Subtitles.h"
 
 #include <QCryptographicHash>
 #include <QTemporaryDir>
@@ -52,11 +53,17 @@ private slots:
     void done_rule_reads_the_content();
     void record_keeps_key_checksums_and_reads_old_records();
     void session_lists_the_unfinished_names();
+    void subtitle_segment_must_be_webvtt_data();
+    void subtitle_segment_must_be_webvtt();
 };
 
 void TestSegmentContent::aes_block_decrypts_as_fips_197_says() {
     QCOMPARE(Aes128DecryptBlock(kKey, kCipher).toHex(), kPlain.toHex());
     QCOMPARE(Aes128DecryptBlock(kKey.left(15), kCipher), QByteArray());
+    // The head of a file in CBC: each block XORed with the one before, the first with the IV.
+    const QByteArray iv = QByteArray::fromHex("0f0e0d0c0b0a09080706050403020100");
+    QCOMPARE(DecryptHead(kCipher + kCipher + "cut", kKey, iv).toHex(),
+             (Xor(kPlain, iv) + Xor(kPlain, kCipher)).toHex());
 }
 
 void TestSegmentContent::done_rule_reads_the_content_data() {
@@ -167,6 +174,36 @@ void TestSegmentContent::session_lists_the_unfinished_names() {
     f.close();
     QCOMPARE(UnfinishedInSession(f.fileName()), QStringList({"02.ts", "05.ts"}));
     QCOMPARE(UnfinishedInSession(dir.filePath("none.session")), QStringList());
+}
+
+void TestSegmentContent::subtitle_segment_must_be_webvtt_data() {
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<bool>("whole");
+    QTest::newRow("header alone") << QByteArray("WEBVTT") << true;
+    QTest::newRow("header and cue")
+        << QByteArray("WEBVTT\n\n00:01.000 --> 00:02.000\nHi\n") << true;
+    QTest::newRow("byte-order mark, title, CR LF")
+        << QByteArray("\xef\xbb\xbfWEBVTT - t\r\n") << true;
+    QTest::newRow("another word") << QByteArray("WEBVTTX\n") << false;
+    QTest::newRow("error page") << QByteArray("<html>WEBVTT</html>") << false;
+    QTest::newRow("a TS segment") << TsPackets(2) << false;
+    QTest::newRow("empty") << QByteArray() << false;
+    QTest::newRow("over the cap") << QByteArray("WEBVTT\n").leftJustified(WebVttMaxBytes + 1, '\n')
+                                  << false;
+}
+
+void TestSegmentContent::subtitle_segment_must_be_webvtt() {
+    QFETCH(QByteArray, data);
+    QFETCH(bool, whole);
+    QTemporaryDir dir;
+    QFile f(dir.filePath("sub0_1.vtt"));
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(data);
+    f.close();
+    SegmentExpectation expect;
+    expect.WebVtt = true;
+    QCOMPARE(CheckSegmentContent(f.fileName(), expect),
+             whole ? SegmentContent::Whole : SegmentContent::Broken);
 }
 
 QTEST_GUILESS_MAIN(TestSegmentContent)

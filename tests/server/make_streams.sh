@@ -1,7 +1,7 @@
 #!/bin/bash
 # Makes the HLS test streams with ffmpeg's own test sources.
 #   make_streams.sh OUTDIR          source.mp4, clear/, aes/, keys/, master.m3u8, v1/, v2/, mixed/,
-#                                   fmp4/, fmp4aes/, alt/
+#                                   fmp4/, fmp4aes/, alt/, subs/
 #   make_streams.sh OUTDIR --big    big/: a 300-segment stream for the download benchmark
 # OUTDIR is created; files already there are overwritten. Writes OUTDIR/.complete last.
 set -euo pipefail
@@ -53,7 +53,7 @@ if [ "$big" = "--big" ]; then
 fi
 
 rm -rf clear live aes aes2 rotate keys v1 v2 mixed fmp4 fmp4aes alt second second.mp4 joined second-fmp4 joined-fmp4 ranges v3 master3.m3u8 master.m3u8 .complete \
-    second-ahead second-back joined-ahead joined-back long-aes long-source.mp4
+    second-ahead second-back joined-ahead joined-back long-aes long-source.mp4 subs
 encode source.mp4 6 320x180 25 25
 
 segment source.mp4 clear 1
@@ -243,4 +243,43 @@ for d in clear live aes aes2 rotate v1 v2 v3 mixed fmp4 fmp4aes ranges; do
         exit 1
     fi
 done
+# Subtitles: one variant (clear/'s segments) whose SUBTITLES group has two WebVTT renditions,
+# English (en/) and Chinese (zh/), six 1 s segments each with cues at known times of the video.
+# en/ maps each segment's own clock (ten minutes ahead) to the video's MPEG-TS clock, anchored
+# a second after the segment's start, so that only the video's own start time places its cues
+# right; a cue across the seg2/seg3 boundary is in both. zh/ has one map for all and a
+# byte-order mark.
+# broken.m3u8 is the same master whose Chinese segment 2 is a TS file (bad/).
+mkdir -p subs/en subs/zh subs/bad
+start=$("${FFPROBE:-ffprobe}" -v error -show_entries stream=start_pts -of csv=p=0 clear/seg0.ts |
+    grep -E '^[0-9]+$' | sort -n | head -1)
+for lang in en zh bad; do
+    printf '#EXTM3U\n#EXT-X-VERSION:3\n#EXT-X-TARGETDURATION:1\n#EXT-X-PLAYLIST-TYPE:VOD\n' \
+        >"subs/$lang/index.m3u8"
+done
+for i in 0 1 2 3 4 5; do
+    {
+        printf 'WEBVTT\nX-TIMESTAMP-MAP=MPEGTS:%d,LOCAL:00:10:0%d.000\n\n' $((start + (i + 1) * 90000)) $((i + 1))
+        printf 'e%d\n00:10:0%d.500 --> 00:10:0%d.900 align:start\nEnglish %d\n\n' "$i" "$i" "$i" "$i"
+        if [ "$i" = 2 ] || [ "$i" = 3 ]; then
+            printf 'NOTE repeated in both segments\n\n00:10:02.950 --> 00:10:03.400\nAcross\n\n'
+        fi
+    } >"subs/en/seg$i.vtt"
+    printf '\xef\xbb\xbfWEBVTT\r\nX-TIMESTAMP-MAP=LOCAL:00:00:00.000,MPEGTS:%d\r\n\r\n00:00:0%d.200 --> 00:00:0%d.400\r\n中文 %d\r\n' \
+        "$start" "$i" "$i" "$i" >"subs/zh/seg$i.vtt"
+    printf '#EXTINF:1.0,\nseg%d.vtt\n' "$i" >>subs/en/index.m3u8
+    printf '#EXTINF:1.0,\nseg%d.vtt\n' "$i" >>subs/zh/index.m3u8
+    if [ "$i" = 2 ]; then bad=../../clear/seg2.ts; else bad=../zh/seg$i.vtt; fi
+    printf '#EXTINF:1.0,\n%s\n' "$bad" >>subs/bad/index.m3u8
+done
+for lang in en zh bad; do echo '#EXT-X-ENDLIST' >>"subs/$lang/index.m3u8"; done
+master() { # zh-playlist
+    printf '#EXTM3U\n#EXT-X-VERSION:3\n'
+    printf '#EXT-X-MEDIA:TYPE=SUBTITLES,GROUP-ID="subs",NAME="English",LANGUAGE="en",DEFAULT=YES,URI="en/index.m3u8"\n'
+    printf '#EXT-X-MEDIA:TYPE=SUBTITLES,GROUP-ID="subs",NAME="中文",LANGUAGE="zh",URI="%s"\n' "$1"
+    printf '#EXT-X-STREAM-INF:BANDWIDTH=300000,RESOLUTION=320x180,SUBTITLES="subs"\n../clear/index.m3u8\n'
+}
+master zh/index.m3u8 >subs/master.m3u8
+master bad/index.m3u8 >subs/broken.m3u8
+
 echo streams >.complete
