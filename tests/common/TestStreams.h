@@ -26,6 +26,11 @@
 //   master3.m3u8                three variants: v3/ (600000, 240x136), v2/ (900000), v1/ (300000)
 //   alt/master.m3u8             one variant, alt/video.m3u8 (videoN.ts, no audio), whose AUDIO
 //                               group's DEFAULT=YES rendition is alt/audio.m3u8 (audioN.ts)
+//   disguised-png/index.m3u8    clear/'s segments, each behind a PNG, named segN.png
+//   disguised-jpg/index.m3u8    the same behind a JPEG
+//   disguised-aes/index.m3u8    aes/'s ciphertext behind a PNG, key as aes/ (segN.png)
+//   disguised-aes-inside/       a PNG and clear/'s segment, encrypted together under
+//                               keys/aes.key with IV 00112233445566778899aabbccddeeff
 // BigRoot() holds big/index.m3u8 with BigSegmentCount segments, made only when asked for.
 // The folders are shared by every test of the build tree: a test that changes files copies them.
 
