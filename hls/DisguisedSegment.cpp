@@ -7,6 +7,9 @@
 #include <QSaveFile>
 #include <QTemporaryFile>
 
+#include <algorithm>
+#include <array>
+
 namespace {
 
 constexpr int kTsPacket = 188;
@@ -194,25 +197,31 @@ qint64 TsStart(QIODevice &in, qint64 from, qint64 size) {
     return -1;
 }
 
+// CBC over whole blocks in place; `previous` (16 bytes) carries the chain from call to call.
 void CbcDecrypt(const Aes128 &aes, QByteArray &data, QByteArray &previous) {
+    std::array<quint8, kBlock> chain, cipher;
+    std::copy_n(previous.constData(), kBlock, chain.begin());
     for (int i = 0; i + kBlock <= data.size(); i += kBlock) {
-        const QByteArray cipher = data.mid(i, kBlock);
         quint8 *block = reinterpret_cast<quint8 *>(data.data() + i);
+        std::copy_n(block, kBlock, cipher.begin());
         aes.Decrypt(block);
         for (int j = 0; j < kBlock; ++j)
-            block[j] ^= quint8(previous.at(j));
-        previous = cipher;
+            block[j] ^= chain[j];
+        chain = cipher;
     }
+    previous = QByteArray(reinterpret_cast<const char *>(chain.data()), kBlock);
 }
 
 void CbcEncrypt(const Aes128 &aes, QByteArray &data, QByteArray &previous) {
+    const quint8 *chain = reinterpret_cast<const quint8 *>(previous.constData());
     for (int i = 0; i + kBlock <= data.size(); i += kBlock) {
         quint8 *block = reinterpret_cast<quint8 *>(data.data() + i);
         for (int j = 0; j < kBlock; ++j)
-            block[j] ^= quint8(previous.at(j));
+            block[j] ^= chain[j];
         aes.Encrypt(block);
-        previous = data.mid(i, kBlock);
+        chain = block;
     }
+    previous = QByteArray(reinterpret_cast<const char *>(chain), kBlock);
 }
 
 // PKCS#7: the last block ends in n bytes of value n, 1 <= n <= 16. 0 when it does not.
