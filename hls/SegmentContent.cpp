@@ -5,58 +5,12 @@
 #include <QFile>
 #include <QList>
 
-#include <array>
 #include <cctype>
 
 namespace {
 
 constexpr int kTsPacket = 188;
 constexpr int kAesBlock = 16;
-
-struct AesTables {
-    std::array<quint8, 256> sbox{}, inverse{};
-    // Products in GF(2^8) that the column mixing needs, by factor.
-    std::array<quint8, 256> x2{}, x3{}, x9{}, x11{}, x13{}, x14{};
-    AesTables() {
-        // The S-box from the multiplicative inverse in GF(2^8) and the affine map.
-        quint8 p = 1, q = 1;
-        do {
-            p = quint8(p ^ (p << 1) ^ ((p & 0x80) ? 0x1b : 0));
-            q ^= quint8(q << 1);
-            q ^= quint8(q << 2);
-            q ^= quint8(q << 4);
-            if (q & 0x80)
-                q ^= 0x09;
-            const auto rotl = [](quint8 x, int n) { return quint8((x << n) | (x >> (8 - n))); };
-            sbox[p] = quint8(q ^ rotl(q, 1) ^ rotl(q, 2) ^ rotl(q, 3) ^ rotl(q, 4) ^ 0x63);
-        } while (p != 1);
-        sbox[0] = 0x63;
-        for (int i = 0; i < 256; ++i) {
-            inverse[sbox[i]] = quint8(i);
-            x2[i] = Multiply(quint8(i), 2);
-            x3[i] = Multiply(quint8(i), 3);
-            x9[i] = Multiply(quint8(i), 9);
-            x11[i] = Multiply(quint8(i), 11);
-            x13[i] = Multiply(quint8(i), 13);
-            x14[i] = Multiply(quint8(i), 14);
-        }
-    }
-    static quint8 Multiply(quint8 a, quint8 b) {
-        quint8 product = 0;
-        while (b) {
-            if (b & 1)
-                product ^= a;
-            a = quint8((a << 1) ^ ((a & 0x80) ? 0x1b : 0));
-            b >>= 1;
-        }
-        return product;
-    }
-};
-
-const AesTables &Tables() {
-    static const AesTables tables;
-    return tables;
-}
 
 // Bytes a page of markup starts with, after any whitespace: what a server sends instead of the
 // segment when it answers with a login or rate-limit page.
@@ -168,100 +122,6 @@ SegmentContent CheckMp4(QFile &in, qint64 size) {
 }
 
 }  // namespace
-
-Aes128::Aes128(const QByteArray &key) {
-    if (key.size() != kAesBlock)
-        return;
-    m_valid = true;
-    const AesTables &t = Tables();
-    // The eleven round keys, word after word.
-    for (int i = 0; i < 16; ++i)
-        m_w[i] = quint8(key.at(i));
-    quint8 rcon = 1;
-    for (int i = 16; i < 176; i += 4) {
-        std::array<quint8, 4> temp{m_w[i - 4], m_w[i - 3], m_w[i - 2], m_w[i - 1]};
-        if (i % 16 == 0) {
-            temp = {quint8(t.sbox[temp[1]] ^ rcon), t.sbox[temp[2]], t.sbox[temp[3]],
-                    t.sbox[temp[0]]};
-            rcon = t.x2[rcon];
-        }
-        for (int j = 0; j < 4; ++j)
-            m_w[i + j] = quint8(m_w[i - 16 + j] ^ temp[j]);
-    }
-}
-
-// The state column after column: byte r + 4c is row r of column c.
-void Aes128::Decrypt(quint8 *s) const {
-    const AesTables &t = Tables();
-    for (int i = 0; i < 16; ++i)
-        s[i] ^= m_w[160 + i];
-    for (int round = 9; round >= 0; --round) {
-        std::array<quint8, 16> shifted{};
-        for (int r = 0; r < 4; ++r) {
-            for (int c = 0; c < 4; ++c)
-                shifted[r + 4 * ((c + r) % 4)] = t.inverse[s[r + 4 * c]];
-        }
-        for (int i = 0; i < 16; ++i)
-            s[i] = quint8(shifted[i] ^ m_w[16 * round + i]);
-        if (round == 0)
-            break;
-        for (int c = 0; c < 4; ++c) {
-            const quint8 a0 = s[4 * c], a1 = s[4 * c + 1], a2 = s[4 * c + 2], a3 = s[4 * c + 3];
-            s[4 * c] = t.x14[a0] ^ t.x11[a1] ^ t.x13[a2] ^ t.x9[a3];
-            s[4 * c + 1] = t.x9[a0] ^ t.x14[a1] ^ t.x11[a2] ^ t.x13[a3];
-            s[4 * c + 2] = t.x13[a0] ^ t.x9[a1] ^ t.x14[a2] ^ t.x11[a3];
-            s[4 * c + 3] = t.x11[a0] ^ t.x13[a1] ^ t.x9[a2] ^ t.x14[a3];
-        }
-    }
-}
-
-void Aes128::Encrypt(quint8 *s) const {
-    const AesTables &t = Tables();
-    for (int i = 0; i < 16; ++i)
-        s[i] ^= m_w[i];
-    for (int round = 1; round <= 10; ++round) {
-        std::array<quint8, 16> shifted{};
-        for (int r = 0; r < 4; ++r) {
-            for (int c = 0; c < 4; ++c)
-                shifted[r + 4 * c] = t.sbox[s[r + 4 * ((c + r) % 4)]];
-        }
-        for (int i = 0; i < 16; ++i)
-            s[i] = shifted[i];
-        if (round < 10) {
-            for (int c = 0; c < 4; ++c) {
-                const quint8 a0 = s[4 * c], a1 = s[4 * c + 1], a2 = s[4 * c + 2], a3 = s[4 * c + 3];
-                s[4 * c] = t.x2[a0] ^ t.x3[a1] ^ a2 ^ a3;
-                s[4 * c + 1] = a0 ^ t.x2[a1] ^ t.x3[a2] ^ a3;
-                s[4 * c + 2] = a0 ^ a1 ^ t.x2[a2] ^ t.x3[a3];
-                s[4 * c + 3] = t.x3[a0] ^ a1 ^ a2 ^ t.x2[a3];
-            }
-        }
-        for (int i = 0; i < 16; ++i)
-            s[i] ^= m_w[16 * round + i];
-    }
-}
-
-namespace {
-
-QByteArray RunBlock(const QByteArray &key, const QByteArray &block, bool encrypt) {
-    const Aes128 aes(key);
-    if (!aes.Valid() || block.size() != kAesBlock)
-        return {};
-    QByteArray out(block);
-    quint8 *s = reinterpret_cast<quint8 *>(out.data());
-    encrypt ? aes.Encrypt(s) : aes.Decrypt(s);
-    return out;
-}
-
-}  // namespace
-
-QByteArray Aes128DecryptBlock(const QByteArray &key, const QByteArray &block) {
-    return RunBlock(key, block, false);
-}
-
-QByteArray Aes128EncryptBlock(const QByteArray &key, const QByteArray &block) {
-    return RunBlock(key, block, true);
-}
 
 SegmentContent CheckSegmentContent(const QString &file, const SegmentExpectation &expect) {
     const qint64 size = FileSizeByName(file);

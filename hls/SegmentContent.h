@@ -2,12 +2,12 @@
 // What a downloaded segment's file and aria2c's session file say about whether a segment is
 // complete: the done rule's reading of the files.
 
+#include "hls/Aes128.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
-
-#include <array>
 
 // What the content of a downloaded segment says about its completeness.
 enum class SegmentContent {
@@ -35,20 +35,3 @@ SegmentContent CheckSegmentContent(const QString &file, const SegmentExpectation
 // Output names ("out=" options) of the downloads an aria2c session file lists as unfinished;
 // empty when the file is missing.
 QStringList UnfinishedInSession(const QString &sessionFile);
-// One block of AES-128 (FIPS-197) each way; both arguments 16 bytes, else empty.
-QByteArray Aes128DecryptBlock(const QByteArray &key, const QByteArray &block);
-QByteArray Aes128EncryptBlock(const QByteArray &key, const QByteArray &block);
-
-// AES-128 with its round keys worked out once, for files of many blocks. Encrypt and Decrypt
-// work on one block of 16 bytes in place.
-class Aes128 {
-public:
-    explicit Aes128(const QByteArray &key);  // 16 bytes, else not Valid
-    bool Valid() const { return m_valid; }
-    void Encrypt(quint8 *block) const;
-    void Decrypt(quint8 *block) const;
-
-private:
-    std::array<quint8, 176> m_w{};
-    bool m_valid = false;
-};
