@@ -162,13 +162,17 @@ qint64 GifEnd(QIODevice &in, qint64 size) {
     return -1;
 }
 
-// The file header holds the whole file's size.
+// The file header holds the whole file's size; the information header that follows is one of
+// the known sizes, and the pixels start after it.
 qint64 BmpEnd(QIODevice &in, qint64 size) {
-    const QByteArray header = ReadAt(in, 0, 14);
-    if (header.size() < 14)
+    const QByteArray header = ReadAt(in, 0, 18);
+    if (header.size() < 18)
         return -1;
     const qint64 total = LittleEndian32(header, 2), pixels = LittleEndian32(header, 10);
-    if (total < 26 || pixels < 26 || pixels > total || total > size)
+    const quint32 info = LittleEndian32(header, 14);
+    static const quint32 infoSizes[] = {12, 16, 40, 52, 56, 64, 108, 124};
+    if (std::find(std::begin(infoSizes), std::end(infoSizes), info) == std::end(infoSizes) ||
+        pixels < 14 + qint64(info) || pixels > total || total > size)
         return -1;
     return total;
 }

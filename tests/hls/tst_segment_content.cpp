@@ -90,9 +90,10 @@ QByteArray Gif() {
                10);
 }
 
-QByteArray Bmp() {
+// 40 bytes: the file header, a core header of 12 bytes, pixels from 26.
+QByteArray Bmp(char size = '\x28') {
     QByteArray bmp = "BM" + QByteArray(12, '\0') + QByteArray(26, 'p');
-    bmp.replace(2, 1, "\x28").replace(10, 1, "\x1a");  // 40 bytes, pixels from 26
+    bmp.replace(2, 1, &size, 1).replace(10, 1, "\x1a").replace(14, 4, QByteArray("\x0c\0\0\0", 4));
     return bmp;
 }
 
@@ -205,6 +206,9 @@ void TestSegmentContent::leading_image_is_cut_off_data() {
     QTest::newRow("png cut before its end") << Png().left(60) + ts << none << Png().left(60) + ts;
     QTest::newRow("png chunk length past the end")
         << Png(0x7ffffff0) + ts << none << Png(0x7ffffff0) + ts;
+    QTest::newRow("jpeg cut in its scan") << Jpeg().left(24) + ts << none << Jpeg().left(24) + ts;
+    QTest::newRow("bmp size past the end")
+        << Bmp('\x7f') + ts.left(40) << none << Bmp('\x7f') + ts.left(40);
     QTest::newRow("png, then ciphertext of ts") << Png() + Cbc(ts, iv) << kKey << Cbc(ts, iv);
     QTest::newRow("png inside the plaintext") << Cbc(Png() + ts, iv) << kKey << Cbc(ts, iv);
     QTest::newRow("png inside the plaintext, no ts")
