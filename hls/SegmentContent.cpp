@@ -7,50 +7,12 @@
 #include <QFile>
 #include <QList>
 
-#include <array>
 #include <cctype>
 
 namespace {
 
 constexpr int kTsPacket = 188;
 constexpr int kAesBlock = 16;
-
-struct AesTables {
-    std::array<quint8, 256> sbox{}, inverse{};
-    AesTables() {
-        // The S-box from the multiplicative inverse in GF(2^8) and the affine map.
-        quint8 p = 1, q = 1;
-        do {
-            p = quint8(p ^ (p << 1) ^ ((p & 0x80) ? 0x1b : 0));
-            q ^= quint8(q << 1);
-            q ^= quint8(q << 2);
-            q ^= quint8(q << 4);
-            if (q & 0x80)
-                q ^= 0x09;
-            const auto rotl = [](quint8 x, int n) { return quint8((x << n) | (x >> (8 - n))); };
-            sbox[p] = quint8(q ^ rotl(q, 1) ^ rotl(q, 2) ^ rotl(q, 3) ^ rotl(q, 4) ^ 0x63);
-        } while (p != 1);
-        sbox[0] = 0x63;
-        for (int i = 0; i < 256; ++i)
-            inverse[sbox[i]] = quint8(i);
-    }
-};
-
-const AesTables &Tables() {
-    static const AesTables tables;
-    return tables;
-}
-
-quint8 Multiply(quint8 a, quint8 b) {
-    quint8 product = 0;
-    while (b) {
-        if (b & 1)
-            product ^= a;
-        a = quint8((a << 1) ^ ((a & 0x80) ? 0x1b : 0));
-        b >>= 1;
-    }
-    return product;
-}
 
 // Bytes a page of markup starts with, after any whitespace: what a server sends instead of the
 // segment when it answers with a login or rate-limit page.
@@ -162,50 +124,6 @@ SegmentContent CheckMp4(QFile &in, qint64 size) {
 }
 
 }  // namespace
-
-QByteArray Aes128DecryptBlock(const QByteArray &key, const QByteArray &block) {
-    if (key.size() != kAesBlock || block.size() != kAesBlock)
-        return {};
-    const AesTables &t = Tables();
-    // The eleven round keys, word after word.
-    std::array<quint8, 176> w{};
-    for (int i = 0; i < 16; ++i)
-        w[i] = quint8(key.at(i));
-    quint8 rcon = 1;
-    for (int i = 16; i < 176; i += 4) {
-        std::array<quint8, 4> temp{w[i - 4], w[i - 3], w[i - 2], w[i - 1]};
-        if (i % 16 == 0) {
-            temp = {quint8(t.sbox[temp[1]] ^ rcon), t.sbox[temp[2]], t.sbox[temp[3]],
-                    t.sbox[temp[0]]};
-            rcon = Multiply(rcon, 2);
-        }
-        for (int j = 0; j < 4; ++j)
-            w[i + j] = quint8(w[i - 16 + j] ^ temp[j]);
-    }
-    // The state column after column: byte r + 4c is row r of column c.
-    std::array<quint8, 16> s{};
-    for (int i = 0; i < 16; ++i)
-        s[i] = quint8(block.at(i) ^ w[160 + i]);
-    for (int round = 9; round >= 0; --round) {
-        std::array<quint8, 16> shifted{};
-        for (int r = 0; r < 4; ++r) {
-            for (int c = 0; c < 4; ++c)
-                shifted[r + 4 * ((c + r) % 4)] = t.inverse[s[r + 4 * c]];
-        }
-        for (int i = 0; i < 16; ++i)
-            s[i] = quint8(shifted[i] ^ w[16 * round + i]);
-        if (round == 0)
-            break;
-        for (int c = 0; c < 4; ++c) {
-            const quint8 a0 = s[4 * c], a1 = s[4 * c + 1], a2 = s[4 * c + 2], a3 = s[4 * c + 3];
-            s[4 * c] = Multiply(a0, 14) ^ Multiply(a1, 11) ^ Multiply(a2, 13) ^ Multiply(a3, 9);
-            s[4 * c + 1] = Multiply(a0, 9) ^ Multiply(a1, 14) ^ Multiply(a2, 11) ^ Multiply(a3, 13);
-            s[4 * c + 2] = Multiply(a0, 13) ^ Multiply(a1, 9) ^ Multiply(a2, 14) ^ Multiply(a3, 11);
-            s[4 * c + 3] = Multiply(a0, 11) ^ Multiply(a1, 13) ^ Multiply(a2, 9) ^ Multiply(a3, 14);
-        }
-    }
-    return QByteArray(reinterpret_cast<const char *>(s.data()), 16);
-}
 
 SegmentContent CheckSegmentContent(const QString &file, const SegmentExpectation &expect) {
     if (expect.WebVtt)

@@ -2,6 +2,8 @@
 // What a downloaded segment's file and aria2c's session file say about whether a segment is
 // complete: the done rule's reading of the files.
 
+#include "hls/Aes128.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -35,5 +37,3 @@ SegmentContent CheckSegmentContent(const QString &file, const SegmentExpectation
 // Output names ("out=" options) of the downloads an aria2c session file lists as unfinished;
 // empty when the file is missing.
 QStringList UnfinishedInSession(const QString &sessionFile);
-// One block of AES-128 decryption (FIPS-197); both arguments 16 bytes, else empty.
-QByteArray Aes128DecryptBlock(const QByteArray &key, const QByteArray &block);

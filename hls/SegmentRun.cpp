@@ -1,5 +1,6 @@
 #include "hls/TM3u8Class.h"
 
+#include "hls/DisguisedSegment.h"
 #include "hls/M3u8Helpers.h"
 #include "hls/SegmentContent.h"
 #include "hls/TM3u8Status.h"
@@ -295,6 +296,8 @@ bool TM3u8::SegmentIsDone(size_t index, const QSet<QString> &unfinished) {
     if (m_seen.size() != Segments.size())
         m_seen.assign(Segments.size(), SegmentSeen());
     SegmentSeen &seen = m_seen[index];
+    // Only now is the file aria2c's no more: a leading image is cut off before the judging.
+    StripLeadingImage(file, ExpectationFor(segment));
     const QFileInfo info(file);
     // A file that changed since the poll checked it (a body that went on arriving) is read again.
     if (seen.size != info.size() || seen.modifiedMs != info.lastModified().toMSecsSinceEpoch())
@@ -477,6 +480,7 @@ bool TM3u8::DownloadSegmentsDirect() {
             ReportError(kTsFailed, reason);
             return false;
         }
+        StripLeadingImage(file, ExpectationFor(segment));
         if (CheckSegmentContent(file, ExpectationFor(segment)) == SegmentContent::Broken) {
             FailureCleanUp();
             ReportError(kTsFailed,

@@ -1,6 +1,8 @@
 // What the done rule reads from a segment's bytes beyond its container: AES-128 padding, error
-// pages, byte-range lengths; and the key checksums of the resume record.
+// pages, byte-range lengths, images in front of the media; and the key checksums of the resume
+// record.
 
+#include "hls/DisguisedSegment.h"
 #include "hls/SegmentContent.h"
 #include "hls/SegmentRecord.h"
 #include "hls/Subtitles.h"
@@ -42,6 +44,66 @@ QByteArray Id3(int payload) {
     return QByteArray("ID3\x04\x00\x00\x00\x00\x00", 9) + char(payload) + QByteArray(payload, 'i');
 }
 
+// The bytes as a segment file in dir; empty when it cannot be written.
+QString SegmentFile(const QTemporaryDir &dir, const QByteArray &data) {
+    QFile f(dir.filePath("s.ts"));
+    return f.open(QIODevice::WriteOnly) && f.write(data) == data.size() ? f.fileName() : QString();
+}
+
+QByteArray Cbc(const QByteArray &plain, const QByteArray &iv) {
+    const int pad = 16 - plain.size() % 16;
+    QByteArray data = plain + QByteArray(pad, char(pad)), previous = iv;
+    const Aes128 aes(kKey);
+    for (int i = 0; i < data.size(); i += 16) {
+        data.replace(i, 16, Xor(data.mid(i, 16), previous));
+        aes.Encrypt(reinterpret_cast<quint8 *>(data.data() + i));
+        previous = data.mid(i, 16);
+    }
+    return data;
+}
+
+QByteArray Be(quint32 value, int bytes) {
+    QByteArray out;
+    for (int i = bytes - 1; i >= 0; --i)
+        out += char(value >> (8 * i));
+    return out;
+}
+
+QByteArray PngChunk(const char *type, const QByteArray &data, quint32 length) {
+    return Be(length, 4) + type + data + QByteArray(4, 'c');
+}
+
+QByteArray Png(quint32 dataLength = 30) {
+    return QByteArray("\x89PNG\r\n\x1a\n") + PngChunk("IHDR", QByteArray(13, '\1'), 13) +
+           PngChunk("IDAT", QByteArray(30, '\x47'), dataLength) + PngChunk("IEND", {}, 0);
+}
+
+// Tables, a scan whose data holds a stuffed zero and a restart marker, then the end of image.
+QByteArray Jpeg() {
+    static const char jpeg[] =
+        "\xff\xd8\xff\xe0\x00\x06JFIF\xff\xdb\x00\x05\x01\x02\x03"
+        "\xff\xda\x00\x04\x01\x02\x12\xff\x00\x34\xff\xd0\x56\xff\xd9";
+    return QByteArray(jpeg, sizeof jpeg - 1);
+}
+
+// A global colour table of two entries, an extension, one image of two sub-blocks, the trailer.
+QByteArray Gif() {
+    return QByteArray("GIF89a\x02\x00\x02\x00\x80\x00\x00", 13) + QByteArray(6, '\xee') +
+           QByteArray("\x21\xf9\x04\x01\x02\x03\x04\x00", 8) + "\x2c" + QByteArray(8, '\0') +
+           QByteArray(
+               "\x00\x02\x02"
+               "ab\x01"
+               "c\x00\x3b",
+               10);
+}
+
+// 40 bytes: the file header, a core header of 12 bytes, pixels from 26.
+QByteArray Bmp(char size = '\x28') {
+    QByteArray bmp = "BM" + QByteArray(12, '\0') + QByteArray(26, 'p');
+    bmp.replace(2, 1, &size, 1).replace(10, 1, "\x1a").replace(14, 4, QByteArray("\x0c\0\0\0", 4));
+    return bmp;
+}
+
 }  // namespace
 
 class TestSegmentContent : public QObject {
@@ -51,6 +113,8 @@ private slots:
     void aes_block_decrypts_as_fips_197_says();
     void done_rule_reads_the_content_data();
     void done_rule_reads_the_content();
+    void leading_image_is_cut_off_data();
+    void leading_image_is_cut_off();
     void record_keeps_key_checksums_and_reads_old_records();
     void session_lists_the_unfinished_names();
     void subtitle_segment_must_be_webvtt_data();
@@ -64,6 +128,7 @@ void TestSegmentContent::aes_block_decrypts_as_fips_197_says() {
     const QByteArray iv = QByteArray::fromHex("0f0e0d0c0b0a09080706050403020100");
     QCOMPARE(DecryptHead(kCipher + kCipher + "cut", kKey, iv).toHex(),
              (Xor(kPlain, iv) + Xor(kPlain, kCipher)).toHex());
+    QCOMPARE(Aes128EncryptBlock(kKey, kPlain).toHex(), kCipher.toHex());
 }
 
 void TestSegmentContent::done_rule_reads_the_content_data() {
@@ -126,16 +191,58 @@ void TestSegmentContent::done_rule_reads_the_content() {
     QFETCH(qint64, minSize);
     QFETCH(int, expected);
     QTemporaryDir dir;
-    QFile f(dir.filePath("s.ts"));
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(data);
-    f.close();
+    const QString file = SegmentFile(dir, data);
+    QVERIFY(!file.isEmpty());
     SegmentExpectation expect;
     expect.Key = key;
     expect.Iv = iv;
     expect.Opaque = !key.isEmpty() && key.size() != 16;
     expect.MinSize = minSize;
-    QCOMPARE(int(CheckSegmentContent(f.fileName(), expect)), expected);
+    QCOMPARE(int(CheckSegmentContent(file, expect)), expected);
+}
+
+void TestSegmentContent::leading_image_is_cut_off_data() {
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<QByteArray>("key");
+    QTest::addColumn<QByteArray>("after");
+    const QByteArray ts = TsPackets(6), iv(16, '\x07'), none;
+    const QByteArray text = QByteArray("not a transport stream ").repeated(60);
+    QTest::newRow("png") << Png() + ts << none << ts;
+    QTest::newRow("jpeg") << Jpeg() + ts << none << ts;
+    QTest::newRow("gif") << Gif() + ts << none << ts;
+    QTest::newRow("bmp") << Bmp() + ts << none << ts;
+    QTest::newRow("png, padding, ts") << Png() + QByteArray(100, '\0') + ts << none << ts;
+    QTest::newRow("png only") << Png() << none << Png();
+    QTest::newRow("png then no ts") << Png() + text << none << Png() + text;
+    QTest::newRow("png cut before its end") << Png().left(60) + ts << none << Png().left(60) + ts;
+    QTest::newRow("png chunk length past the end")
+        << Png(0x7ffffff0) + ts << none << Png(0x7ffffff0) + ts;
+    QTest::newRow("jpeg cut in its scan") << Jpeg().left(24) + ts << none << Jpeg().left(24) + ts;
+    QTest::newRow("bmp size past the end")
+        << Bmp('\x7f') + ts.left(40) << none << Bmp('\x7f') + ts.left(40);
+    QTest::newRow("png, then ciphertext of ts") << Png() + Cbc(ts, iv) << kKey << Cbc(ts, iv);
+    QTest::newRow("png inside the plaintext") << Cbc(Png() + ts, iv) << kKey << Cbc(ts, iv);
+    QTest::newRow("png inside the plaintext, no ts")
+        << Cbc(Png() + text, iv) << kKey << Cbc(Png() + text, iv);
+    QTest::newRow("png, then ciphertext not of a first packet")
+        << Png() + Cbc(ts, iv).mid(16) << kKey << Png() + Cbc(ts, iv).mid(16);
+}
+
+void TestSegmentContent::leading_image_is_cut_off() {
+    QFETCH(QByteArray, data);
+    QFETCH(QByteArray, key);
+    QFETCH(QByteArray, after);
+    QTemporaryDir dir;
+    const QString file = SegmentFile(dir, data);
+    QVERIFY(!file.isEmpty());
+    SegmentExpectation expect;
+    expect.Key = key;
+    expect.Iv = key.isEmpty() ? QByteArray() : QByteArray(16, '\x07');
+    QCOMPARE(StripLeadingImage(file, expect), data != after);
+    QFile f(file);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(f.readAll().toHex(), after.toHex());
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"s.ts"});
 }
 
 void TestSegmentContent::record_keeps_key_checksums_and_reads_old_records() {

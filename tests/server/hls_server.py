@@ -26,6 +26,8 @@ CONTENT_TYPES = {
     ".ts": "video/mp2t",
     ".mp4": "video/mp4",
     ".key": "application/octet-stream",
+    ".png": "image/png",
+    ".jpg": "image/jpeg",
 }
 
 

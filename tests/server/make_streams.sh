@@ -1,7 +1,7 @@
 #!/bin/bash
 # Makes the HLS test streams with ffmpeg's own test sources.
 #   make_streams.sh OUTDIR          source.mp4, clear/, aes/, keys/, master.m3u8, v1/, v2/, mixed/,
-#                                   fmp4/, fmp4aes/, alt/, subs/
+#                                   fmp4/, fmp4aes/, alt/, subs/, disguised-*/
 #   make_streams.sh OUTDIR --big    big/: a 300-segment stream for the download benchmark
 # OUTDIR is created; files already there are overwritten. Writes OUTDIR/.complete last.
 set -euo pipefail
@@ -53,7 +53,8 @@ if [ "$big" = "--big" ]; then
 fi
 
 rm -rf clear live aes aes2 rotate keys v1 v2 mixed fmp4 fmp4aes alt second second.mp4 joined second-fmp4 joined-fmp4 ranges v3 master3.m3u8 master.m3u8 .complete \
-    second-ahead second-back joined-ahead joined-back long-aes long-source.mp4 subs
+    second-ahead second-back joined-ahead joined-back long-aes long-source.mp4 subs \
+    disguised-png disguised-jpg disguised-aes disguised-aes-inside
 encode source.mp4 6 320x180 25 25
 
 segment source.mp4 clear 1
@@ -282,4 +283,39 @@ master() { # zh-playlist
 master zh/index.m3u8 >subs/master.m3u8
 master bad/index.m3u8 >subs/broken.m3u8
 
+
+# Segments behind an image, as image hosts serve them: clear/'s segments each after a PNG
+# (disguised-png/) or a JPEG (disguised-jpg/), aes/'s ciphertext after a PNG (disguised-aes/),
+# and a PNG inside the plaintext, clear/'s segments behind it encrypted under keys/aes.key
+# with an explicit IV (disguised-aes-inside/). Every segment is named segN.png.
+mkdir -p disguised-png disguised-jpg disguised-aes disguised-aes-inside
+ff -f lavfi -i color=c=orange:size=64x36 -frames:v 1 disguised-png/cover.png
+# A picture of some detail: behind a flat one ffmpeg finds the TS packets itself.
+ff -f lavfi -i testsrc2=size=320x180 -frames:v 1 disguised-jpg/cover.jpg
+iv=00112233445566778899aabbccddeeff
+for f in clear/seg*.ts; do
+    n=$(basename "$f" .ts)
+    cat disguised-png/cover.png "$f" >"disguised-png/$n.png"
+    cat disguised-jpg/cover.jpg "$f" >"disguised-jpg/$n.png"
+    cat disguised-png/cover.png "aes/$n.ts" >"disguised-aes/$n.png"
+    cat disguised-png/cover.png "$f" |
+        openssl aes-128-cbc -K 000102030405060708090a0b0c0d0e0f -iv "$iv" \
+            -out "disguised-aes-inside/$n.png"
+done
+sed 's/^\(seg[0-9]*\)\.ts$/\1.png/' clear/index.m3u8 >disguised-png/index.m3u8
+cp disguised-png/index.m3u8 disguised-jpg/index.m3u8
+sed 's/^\(seg[0-9]*\)\.ts$/\1.png/' aes/index.m3u8 >disguised-aes/index.m3u8
+awk -v iv="$iv" '/^#EXTINF/ && !keyed++ { print "#EXT-X-KEY:METHOD=AES-128,URI=\"/keys/aes.key\",IV=0x" iv }
+    { print }' disguised-png/index.m3u8 >disguised-aes-inside/index.m3u8
+for d in disguised-png disguised-jpg disguised-aes disguised-aes-inside; do
+    if [ "$(grep -c '^seg[0-9]*\.png$' "$d/index.m3u8")" -ne 6 ] || [ -e "$d/seg6.png" ] ||
+        ! grep -q '^#EXT-X-ENDLIST' "$d/index.m3u8"; then
+        echo "make_streams: $d/ does not hold 6 disguised segments" >&2
+        exit 1
+    fi
+done
+if ! grep -q '^#EXT-X-KEY:METHOD=AES-128,URI="/keys/aes.key"' disguised-aes/index.m3u8; then
+    echo "make_streams: disguised-aes/ has no key line" >&2
+    exit 1
+fi
 echo streams >.complete

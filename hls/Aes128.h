@@ -1,0 +1,29 @@
+#pragma once
+// AES-128 (FIPS-197): what the done rule checks encrypted segments with, and what a segment
+// whose image sat inside the plaintext is encrypted again with.
+
+#include <QByteArray>
+#include <QtGlobal>
+
+#include <array>
+
+// One block each way; both arguments 16 bytes, else empty.
+QByteArray Aes128DecryptBlock(const QByteArray &key, const QByteArray &block);
+QByteArray Aes128EncryptBlock(const QByteArray &key, const QByteArray &block);
+
+// The round keys worked out once, for files of many blocks. Encrypt and Decrypt work on one
+// block of 16 bytes in place.
+class Aes128 {
+public:
+    explicit Aes128(const QByteArray &key);  // 16 bytes, else not Valid
+    bool Valid() const { return m_valid; }
+    void Encrypt(quint8 *block) const;
+    void Decrypt(quint8 *block) const;
+
+private:
+    // Round keys as column words, and for decryption the same with the inverse column mixing
+    // applied to rounds 1 to 9, so that a round is four table look-ups a column either way.
+    std::array<quint32, 44> m_encrypt{};
+    std::array<quint32, 44> m_decrypt{};
+    bool m_valid = false;
+};
