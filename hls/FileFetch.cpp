@@ -141,7 +141,8 @@ bool DownloadFile(const QString &url, const QString &file) {
 }
 
 bool DownloadFile(const QString &url, const QString &file, const FetchRequest &request) {
-    const QDeadlineTimer deadline(UrlFetcher::DeadlineMs());
+    const QDeadlineTimer deadline = request.untimed ? QDeadlineTimer(QDeadlineTimer::Forever)
+                                                    : QDeadlineTimer(UrlFetcher::DeadlineMs());
     const UrlFetcher::Result result = FetchWithRetries(url, file, FetchOptions(request, deadline));
     if (result != UrlFetcher::Result::Failed)
         return result == UrlFetcher::Result::Done;

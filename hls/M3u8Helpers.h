@@ -75,6 +75,7 @@ struct FetchRequest {
     qint64 maxBytes = 0;           // an answer longer than this fails; 0: no cap
     const bool *cancel = nullptr;  // the fetch ends, failed, as soon as *cancel is true
     QString *finalUrl = nullptr;   // receives the address the answer came from, redirects followed
+    bool untimed = false;          // no deadline: a segment, bound by its cap and cancel alone
 };
 // Caps of the fetches that are not segments.
 inline constexpr qint64 PlaylistMaxBytes = 16 * 1024 * 1024;

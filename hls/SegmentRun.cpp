@@ -238,13 +238,20 @@ int TM3u8::CountPresentSegments(double &partialShare) {
     for (; k < count && slice.elapsed() < PollSliceMs; ++k) {
         const size_t i = (m_pollNext + k) % count;
         SegmentSeen &seen = m_seen[i];
-        if (Segments[i].Done || seen.present || !names.contains(Segments[i].LocalName.toUtf8()))
+        if (Segments[i].Done || !names.contains(Segments[i].LocalName.toUtf8()))
             continue;
         // aria2c creates the file a moment before its control file, so an empty file without
-        // a control file is still in progress.
+        // a control file is still in progress. An answer of unknown length has no control
+        // file at all: a file seen present is still watched for growth until the run ends.
         const QString file = WorkDir + QLatin1Char('/') + Segments[i].LocalName;
         const qint64 size = FileSizeByName(file);
         seen.partial = qMax<qint64>(size, 0);
+        if (size > SegmentCap(Segments[i]) && m_oversize < 0) {
+            m_oversize = int(i);
+            EndAria2Run();
+        }
+        if (seen.present)
+            continue;
         if (size >= 1 && !QFileInfo::exists(file + QLatin1String(".aria2"))) {
             seen.present = true;
             // Content read beyond its share of the slice waits for the run's end.
@@ -276,6 +283,10 @@ int TM3u8::CountPresentSegments(double &partialShare) {
     return present;
 }
 
+qint64 TM3u8::SegmentCap(const SegmentRec &segment) const {
+    return segment.MinSize + SegmentMaxBytes();
+}
+
 void TM3u8::NoteContent(size_t index, const QString &file) {
     SegmentSeen &seen = m_seen[index];
     const QFileInfo info(file);
@@ -290,8 +301,9 @@ void TM3u8::NoteContent(size_t index, const QString &file) {
 bool TM3u8::SegmentIsDone(size_t index, const QSet<QString> &unfinished) {
     const SegmentRec &segment = Segments[index];
     const QString file = WorkDir + QLatin1Char('/') + segment.LocalName;
+    const qint64 size = FileSizeByName(file);
     if (unfinished.contains(segment.LocalName) ||
-        QFileInfo::exists(file + QLatin1String(".aria2")) || FileSizeByName(file) < 1)
+        QFileInfo::exists(file + QLatin1String(".aria2")) || size < 1 || size > SegmentCap(segment))
         return false;
     if (m_seen.size() != Segments.size())
         m_seen.assign(Segments.size(), SegmentSeen());
@@ -348,7 +360,8 @@ void TM3u8::SettleSegment(size_t index) {
     const qint64 kept = m_seen[index].keptSize;
     m_seen[index] = SegmentSeen();
     const qint64 size = FileSizeByName(file);
-    if (size > kept && QFileInfo::exists(file + QLatin1String(".aria2"))) {
+    if (size > kept && size <= SegmentCap(segment) &&
+        QFileInfo::exists(file + QLatin1String(".aria2"))) {
         m_seen[index].keptSize = size;
         return;
     }
@@ -424,6 +437,15 @@ void TM3u8::CheckProgress() {
             });
             return;
         }
+        if (m_oversize >= 0) {
+            // No retry makes an answer that never ends any shorter.
+            const QString reason = QStringLiteral("分段的答复超过 %1 MiB 仍未结束 (%2)")
+                                       .arg(SegmentCap(Segments[size_t(m_oversize)]) >> 20)
+                                       .arg(Segments[size_t(m_oversize)].Url);
+            FailureCleanUp();
+            ReportError(kTsFailed, reason);
+            return;
+        }
         // Subtitles that runs no longer bring leave the video as it is.
         if (FinishedCount == int(Segments.size()) ||
             (m_idleRuns >= DownloadRetries && OnlySubtitlesMissing())) {
@@ -458,7 +480,18 @@ bool TM3u8::DownloadSegmentsDirect() {
     for (size_t i = 0; i < Segments.size(); ++i) {
         if (Segments[i].Done)
             continue;
+        SegmentRec &segment = Segments[i];
+        const QString file = WorkDir + QLatin1Char('/') + segment.LocalName;
+        // The task's headers as aria2c would send them; bound by the segment's cap and the
+        // stop, not by the deadline of the small fetches, since a segment may be large.
+        FetchRequest request;
+        request.headers = Headers;
+        request.maxBytes = SegmentCap(segment);
+        request.cancel = &StopRequested;
+        request.untimed = true;
+        const bool fetched = !StopRequested && DownloadFile(segment.Url, file, request);
         if (StopRequested) {
+            QFile::remove(file);
             // Kept as after an aria2c run: the record and the list of what is left.
             SaveRecord();
             WriteAria2List();
@@ -467,14 +500,11 @@ bool TM3u8::DownloadSegmentsDirect() {
             ReportStop();
             return false;
         }
-        SegmentRec &segment = Segments[i];
-        const QString file = WorkDir + QLatin1Char('/') + segment.LocalName;
-        if (segment.Subtitle && (!DownloadFile(segment.Url, file) ||
-                                 CheckWebVttContent(file) == SegmentContent::Broken)) {
+        if (segment.Subtitle && (!fetched || CheckWebVttContent(file) == SegmentContent::Broken)) {
             QFile::remove(file);
             continue;  // left out of the merge, the video kept
         }
-        if (!segment.Subtitle && !DownloadFile(segment.Url, file)) {
+        if (!segment.Subtitle && !fetched) {
             const QString reason = UrlFetcher::LastError();
             FailureCleanUp();
             ReportError(kTsFailed, reason);

@@ -23,6 +23,8 @@ namespace {
 
 quint32 g_stallLimitMs = 300000;
 quint32 g_mergeStallLimitMs = 60000;
+// Far beyond any real segment (a 10 s 4K segment is tens of MiB), still a bound on the disk.
+qint64 g_segmentMaxBytes = qint64(1) << 30;
 
 }  // namespace
 
@@ -51,6 +53,14 @@ quint32 TM3u8::StallLimitMs() {
     return g_stallLimitMs;
 }
 
+void TM3u8::SetSegmentMaxBytes(qint64 bytes) {
+    g_segmentMaxBytes = bytes;
+}
+
+qint64 TM3u8::SegmentMaxBytes() {
+    return g_segmentMaxBytes;
+}
+
 void TM3u8::SetMergeStallLimitMs(quint32 ms) {
     g_mergeStallLimitMs = ms;
 }
@@ -73,6 +83,7 @@ void TM3u8::Reset() {
     Aria2Runs = 0;
     m_presentCount = 0;
     m_idleRuns = 0;
+    m_oversize = -1;
     m_endingAria2 = false;
     Timer.SetEnabled(false);
     Url.clear();

@@ -86,6 +86,10 @@ public:
     // Milliseconds without growth of the output after which a merge is ended as failed.
     static void SetMergeStallLimitMs(quint32 ms);
     static quint32 MergeStallLimitMs();
+    // Bytes a segment's answer may bring beyond what its byte ranges need: a body that never
+    // ends is cut there and fails the task instead of filling the disk.
+    static void SetSegmentMaxBytes(qint64 bytes);
+    static qint64 SegmentMaxBytes();
     // Milliseconds between asking a tool to end and killing it.
     static constexpr int EndGraceMs = 3000;
 
@@ -222,6 +226,9 @@ private:
     size_t m_pollNext = 0;
     QSet<QString> m_unfinished;
     void NoteContent(size_t index, const QString &file);
+    qint64 SegmentCap(const SegmentRec &segment) const;
+    // The first segment whose file passed its cap in this run; -1: none.
+    int m_oversize = -1;
     // Bytes of the segment files the poll last saw, partial files included: the stall limit is
     // about these not changing.
     qint64 m_bytesSeen = 0;

@@ -85,6 +85,8 @@ private slots:
     void error_page_or_short_range_file_is_never_done();
     void file_slower_than_the_stall_limit_still_arrives();
     void changed_key_makes_the_kept_folder_start_over();
+    void endless_segment_fails_at_its_cap_data();
+    void endless_segment_fails_at_its_cap();
 
 private:
     bool Run(TM3u8 &task, TaskEvents &events, const QString &url, const QString &out,
@@ -593,6 +595,37 @@ void TestTaskFailures::changed_key_makes_the_kept_folder_start_over() {
     QCOMPARE(events.finished, 1);
     QCOMPARE(MediaProbe::VideoFrameMd5(out), MediaProbe::VideoFrameMd5(TestStreams::SourceMedia()));
     server.stop();
+}
+
+// A segment whose body never ends (no length, bytes arriving all the time) is cut at the cap
+// and fails the task, through aria2c and without it; it used to grow until the disk was full.
+void TestTaskFailures::endless_segment_fails_at_its_cap_data() {
+    QTest::addColumn<bool>("aria2");
+    QTest::newRow("aria2c") << true;
+    QTest::newRow("direct") << false;
+}
+
+void TestTaskFailures::endless_segment_fails_at_its_cap() {
+    QFETCH(bool, aria2);
+    HlsTestServer endless;
+    HlsServerOptions options;
+    options.extraArgs = QStringList{"--endless", "^/clear/seg2\\.ts$",    "--endless-chunk",
+                                    "65536",     "--endless-interval-ms", "2"};
+    options.maxSeconds = 60;
+    QVERIFY(endless.start(m_root, options));
+    const QString dir = UseTools(QTest::currentDataTag(), aria2, false);
+    QVERIFY(QFile::link(QStandardPaths::findExecutable("ffmpeg"), dir + "/ffmpeg"));
+    TM3u8::SetSegmentMaxBytes(4 << 20);
+    TM3u8 task;
+    TaskEvents events(task);
+    // Growing on disk by megabytes a second, the stall limit never ends it.
+    QVERIFY(
+        Run(task, events, endless.url("/clear/index.m3u8"), m_base.filePath("endless.mp4"), 40000));
+    TM3u8::SetSegmentMaxBytes(qint64(1) << 30);
+    QCOMPARE(events.errors, QStringList{"ts下载失败"});
+    QVERIFY2(task.FailReason.contains("seg2.ts"), qPrintable(task.FailReason));
+    QVERIFY(!QFileInfo::exists(m_base.filePath("endless.mp4")));
+    endless.stop();
 }
 
 QTEST_GUILESS_MAIN(TestTaskFailures)
