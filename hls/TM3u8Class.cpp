@@ -91,6 +91,13 @@ void TM3u8::Reset() {
     m_bytesSeen = 0;
     m_lock.reset();
     m_busyElsewhere = false;
+    Recording = false;
+    LiveMissed = 0;
+    LiveDurationLimit = 0;
+    m_liveUrl.clear();
+    m_liveMedia = MediaPlaylist();
+    m_liveNames = LocalNames();
+    m_liveEnded = m_endRecording = false;
     ReleaseAria2Process();
 }
 
@@ -146,6 +153,7 @@ void TM3u8::Start() {
     m_record = LoadSegmentRecord(RecordFile, &m_keySums);
     if (!AnalyseM3u8(Url, Headers))
         return;
+    BeginRecording();
     ResumeFromRecord();
     if (NoAria2) {
         if (DownloadSegmentsDirect())

@@ -2,10 +2,12 @@
 // One download slot (unit TM3u8Class): analyses an HLS playlist, has its segments fetched by
 // aria2c (or one by one without it) into a work folder and merges them with ffmpeg.
 
+#include "hls/Playlist.h"
 #include "hls/SegmentContent.h"
 #include "hls/SegmentRecord.h"
 #include "support/MyTimer.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 #include <QSet>
@@ -18,8 +20,6 @@
 
 class QLockFile;
 class QProcess;
-struct Playlist;
-struct PlaylistMap;
 
 struct SegmentRec {
     QString Url;        // absolute address
@@ -137,6 +137,30 @@ public:
     TaskEvent OnStop;
     ProgressEvent OnProgress;
 
+    // Recording a live stream: a media playlist without an end-list tag is read again every
+    // target duration and its new segments are fetched as they appear, until EndRecording, the
+    // set length, an end-list tag, or a playlist that stays the same for three target durations
+    // (30 s at least); then what was recorded is merged. Off: such a playlist is the snapshot
+    // listed when it is read. A live stream with separate audio stays a snapshot, and so does
+    // every stream without aria2c. A recording does not resume after a stop: the playlist has
+    // moved on, and the next start records afresh.
+    static void SetRecordLive(bool on);
+    static bool RecordLive();
+    // Ends a recording at its next tick and merges what it has; false (and nothing done) when
+    // the task does not record.
+    bool EndRecording();
+    // Seconds of media recorded so far (complete segments).
+    double RecordedSeconds() const;
+    // The set length in seconds, 0 for none; given after SetUrl, before Start.
+    double LiveDurationLimit = 0;
+    bool Recording = false;
+    // Segments that left the playlist's window before they could be fetched, or were given up.
+    int LiveMissed = 0;
+    // An unchanged playlist ends a recording after this many target durations, and at least
+    // LiveQuietMinMs.
+    static constexpr int LiveQuietTargets = 3;
+    static constexpr qint64 LiveQuietMinMs = 30000;
+
 private:
     void Reset();
     void ClearSegments();
@@ -238,4 +262,30 @@ private:
     bool m_busyElsewhere = false;
     // Receiver of the aria2c process's signals; goes away with the task.
     QObject m_context;
+
+    // The recording of a live playlist (LiveRecording.cpp).
+    void NoteLivePlaylist(const QString &url, const Playlist &playlist);
+    void BeginRecording();
+    bool AddLiveSegments(const MediaPlaylist &media);
+    bool FetchNewKeys(const MediaPlaylist &media);
+    void ReloadLivePlaylist();
+    void CheckRecording(bool runEnded);
+    bool DropUnfetchedSegments(bool all);
+    void FinishRecording();
+    qint64 LiveWaitMs(bool changed) const;
+    QString m_liveUrl;
+    // Every segment recorded, with the keys and maps they use, as the local playlist lists them.
+    MediaPlaylist m_liveMedia;
+    LocalNames m_liveNames;
+    quint64 m_liveNext = 0;         // media sequence number of the next segment to take
+    quint64 m_liveWindowStart = 0;  // of the first segment the last read listed
+    int m_liveNumber = 0;           // segments taken so far
+    bool m_liveGap = false;         // the next segment taken follows a gap
+    bool m_liveEnded = false;
+    bool m_endRecording = false;
+    double m_liveListedSeconds = 0;
+    qint64 m_liveReloadAt = 0;  // ms on m_liveClock
+    qint64 m_liveChangedAt = 0;
+    qint64 m_liveReportedMs = -1;
+    QElapsedTimer m_liveClock;
 };

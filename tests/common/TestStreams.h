@@ -26,6 +26,8 @@
 //   master3.m3u8                three variants: v3/ (600000, 240x136), v2/ (900000), v1/ (300000)
 //   alt/master.m3u8             one variant, alt/video.m3u8 (videoN.ts, no audio), whose AUDIO
 //                               group's DEFAULT=YES rendition is alt/audio.m3u8 (audioN.ts)
+//   livesrc/index.m3u8, segN.ts 20 one-second segments of 128x72, the source of the test
+//                               server's growing live playlists (--live REGEX=/livesrc/index.m3u8)
 // BigRoot() holds big/index.m3u8 with BigSegmentCount segments, made only when asked for.
 // The folders are shared by every test of the build tree: a test that changes files copies them.
 
@@ -50,6 +52,7 @@ inline constexpr int V1Width = 160, V1Height = 90;           // first variant: t
 inline constexpr int V2Width = 320, V2Height = 180;          // second variant
 inline constexpr int BigSegmentCount = 300;
 inline constexpr int LongAesSegmentCount = 625;
+inline constexpr int LiveSourceSegmentCount = 20;  // livesrc/, one second each
 inline const char AesKeyHex[] = "000102030405060708090a0b0c0d0e0f";
 
 }  // namespace TestStreams

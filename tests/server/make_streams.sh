@@ -53,7 +53,7 @@ if [ "$big" = "--big" ]; then
 fi
 
 rm -rf clear live aes aes2 rotate keys v1 v2 mixed fmp4 fmp4aes alt second second.mp4 joined second-fmp4 joined-fmp4 ranges v3 master3.m3u8 master.m3u8 .complete \
-    second-ahead second-back joined-ahead joined-back long-aes long-source.mp4
+    second-ahead second-back joined-ahead joined-back long-aes long-source.mp4 livesrc
 encode source.mp4 6 320x180 25 25
 
 segment source.mp4 clear 1
@@ -243,4 +243,13 @@ for d in clear live aes aes2 rotate v1 v2 v3 mixed fmp4 fmp4aes ranges; do
         exit 1
     fi
 done
+
+# The source the test server grows a live playlist from (--live): 20 one-second segments.
+encode livesrc.mp4 20 128x72 10 10
+segment livesrc.mp4 livesrc 1
+rm -f livesrc.mp4
+if [ "$(grep -c '^seg[0-9]*\.ts$' livesrc/index.m3u8)" -ne 20 ]; then
+    echo "make_streams: livesrc/ has too few segments" >&2
+    exit 1
+fi
 echo streams >.complete
