@@ -216,6 +216,9 @@ class LivePlaylist:
                 if not line or line.startswith(("#EXT-X-ENDLIST", "#EXT-X-PLAYLIST-TYPE",
                                                 "#EXT-X-MEDIA-SEQUENCE")):
                     continue
+                # Keys and maps keep pointing into SOURCE's folder.
+                line = re.sub(r'URI="([^"]*)"', lambda m: 'URI="%s"' % urllib.parse.urljoin(
+                    folder.rstrip("/") + "/", m.group(1)), line)
                 if line.startswith("#EXTINF") or (pending and line.startswith("#")):
                     pending.append(line)
                 elif line.startswith("#"):
