@@ -264,10 +264,10 @@ bool TM3u8::DropUnfetchedSegments(bool all) {
             gone.insert(name);
     }
     if (all) {
+        // What is left besides segments is an init section, without which nothing merges.
+        const QSet<QString> segmentNames(m_liveNames.Segments.begin(), m_liveNames.Segments.end());
         for (const SegmentRec &segment : Segments) {
-            if (!segment.Done && !m_liveNames.Segments.empty() &&
-                std::find(m_liveNames.Segments.begin(), m_liveNames.Segments.end(),
-                          segment.LocalName) == m_liveNames.Segments.end()) {
+            if (!segment.Done && !segmentNames.contains(segment.LocalName)) {
                 const QString reason = MissingSegmentsReason();
                 FailureCleanUp();
                 ReportError(kTsFailed, reason);
