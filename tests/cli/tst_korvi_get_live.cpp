@@ -94,6 +94,10 @@ void TestKorviGetLive::recording_ends_with_the_playlist_data() {
         << QStringList{"--live-start", "3", "--live-end-s", "8"} << QStringList() << 0.0;
     QTest::newRow("set length") << QStringList{"--live-start", "1"}
                                 << QStringList{"--live-duration", "3s"} << 3.0;
+    // All 20 segments listed within a second, then no end-list tag and no change: ended after
+    // the quiet limit of 30 s.
+    QTest::newRow("unchanged 30 s") << QStringList{"--live-interval-s", "0.05"} << QStringList()
+                                    << double(TestStreams::LiveSourceSegmentCount);
 }
 
 // One segment a second for 8 s, then the end-list tag: what was listed is what is merged.
