@@ -2,6 +2,7 @@
 // that appear by their media sequence numbers, fetches them in aria2c runs as they come, and
 // merges what it has when the recording ends.
 
+#include "hls/LiveRecording.h"
 #include "hls/M3u8Helpers.h"
 #include "hls/Playlist.h"
 #include "hls/TM3u8Class.h"
@@ -62,63 +63,58 @@ bool TM3u8::RecordLive() {
 }
 
 bool TM3u8::EndRecording() {
-    if (!Recording || !Running || Merging)
+    if (!Recording || !m_live || !Running || Merging)
         return false;
-    m_endRecording = true;
+    m_live->EndAsked = true;
     return true;
 }
 
 double TM3u8::RecordedSeconds() const {
+    if (!m_live)
+        return 0;
     QSet<QString> done;
     for (const SegmentRec &segment : Segments) {
         if (segment.Done)
             done.insert(segment.LocalName);
     }
     double seconds = 0;
-    for (size_t i = 0; i < m_liveMedia.Segments.size(); ++i) {
-        if (done.contains(m_liveNames.Segments[i]))
-            seconds += m_liveMedia.Segments[i].Duration;
+    for (size_t i = 0; i < m_live->Media.Segments.size(); ++i) {
+        if (done.contains(m_live->Names.Segments[i]))
+            seconds += m_live->Media.Segments[i].Duration;
     }
     return seconds;
 }
 
 // The analysis keeps the media playlist it took when it may be recorded.
 void TM3u8::NoteLivePlaylist(const QString &url, const Playlist &playlist) {
-    m_liveUrl.clear();
-    m_liveMedia = MediaPlaylist();
+    m_live.reset();
     if (playlist.Media.EndList || !RecordLive() || !IsUrl(url))
         return;
-    m_liveUrl = url;
-    m_liveMedia = playlist.Media;
+    m_live = std::make_unique<LiveRecordingState>();
+    m_live->Url = url;
+    m_live->Media = playlist.Media;
 }
 
 // The analysis named the segments by their place in one read; a recording names them in the
 // order they arrive, so names stay unique while the window moves on.
 void TM3u8::BeginRecording() {
     Recording = false;
-    if (m_liveUrl.isEmpty() || !AudioUrl.isEmpty() || NoAria2) {
-        m_liveUrl.clear();
-        m_liveMedia = MediaPlaylist();
+    if (!m_live || !AudioUrl.isEmpty() || NoAria2) {
+        m_live.reset();
         return;
     }
-    const MediaPlaylist first = std::exchange(m_liveMedia, MediaPlaylist());
+    const MediaPlaylist first = std::exchange(m_live->Media, MediaPlaylist());
     ClearSegments();
     KeyUrl.clear();
     KeyUrls.clear();
     MapUrls.clear();
-    m_liveNames = LocalNames();
-    m_liveNumber = 0;
-    m_liveNext = m_liveWindowStart = WindowStart(first);
-    m_liveMedia.MediaSequence = m_liveNext;
-    m_liveGap = m_liveEnded = m_endRecording = false;
-    m_liveListedSeconds = 0;
-    m_liveReportedMs = -1;
+    m_live->Next = m_live->WindowStart = WindowStart(first);
+    m_live->Media.MediaSequence = m_live->Next;
     Recording = true;
-    m_liveClock.start();
-    m_liveChangedAt = 0;
+    m_live->Clock.start();
     AddLiveSegments(first);
-    m_liveEnded = m_liveEnded || first.EndList;
-    m_liveReloadAt = LiveWaitMs(true);
+    m_live->Ended = m_live->Ended || first.EndList;
+    m_live->ReloadAt = LiveWaitMs(true);
 }
 
 // Keys that segments not taken yet use and the task has not fetched, in the order AddKey will
@@ -126,7 +122,7 @@ void TM3u8::BeginRecording() {
 bool TM3u8::FetchNewKeys(const MediaPlaylist &media) {
     QStringList fresh;
     for (const PlaylistSegment &segment : media.Segments) {
-        if (segment.Sequence < m_liveNext || segment.Key < 0)
+        if (segment.Sequence < m_live->Next || segment.Key < 0)
             continue;
         const QString uri = media.Keys[size_t(segment.Key)].Uri;
         if (!uri.isEmpty() && !KeyUrls.contains(uri) && !fresh.contains(uri))
@@ -151,34 +147,34 @@ bool TM3u8::FetchNewKeys(const MediaPlaylist &media) {
 // IV: the local playlist numbers its segments without the gaps of missed ones. Returns how
 // many were taken.
 bool TM3u8::AddLiveSegments(const MediaPlaylist &media) {
-    const size_t before = m_liveMedia.Segments.size();
+    const size_t before = m_live->Media.Segments.size();
     for (const PlaylistSegment &source : media.Segments) {
-        if (source.Sequence < m_liveNext)
+        if (source.Sequence < m_live->Next)
             continue;
-        if (LiveDurationLimit > 0 && m_liveListedSeconds >= LiveDurationLimit) {
-            m_liveEnded = true;
+        if (LiveDurationLimit > 0 && m_live->ListedSeconds >= LiveDurationLimit) {
+            m_live->Ended = true;
             break;
         }
-        if (source.Sequence > m_liveNext) {
-            LiveMissed = int(qMin<quint64>(quint64(LiveMissed) + (source.Sequence - m_liveNext),
+        if (source.Sequence > m_live->Next) {
+            LiveMissed = int(qMin<quint64>(quint64(LiveMissed) + (source.Sequence - m_live->Next),
                                            quint64(INT_MAX)));
-            m_liveGap = true;
+            m_live->Gap = true;
         }
         PlaylistSegment segment = source;
-        segment.Discontinuity = source.Discontinuity || std::exchange(m_liveGap, false);
+        segment.Discontinuity = source.Discontinuity || std::exchange(m_live->Gap, false);
         // Numbered by arrival, never by place: a dropped segment's number is not taken again.
-        segment.Number = ++m_liveNumber;
+        segment.Number = ++m_live->Number;
         int keyIndex = -1;
         if (source.Key >= 0) {
             PlaylistKey key = media.Keys[size_t(source.Key)];
             if (key.Iv.isEmpty() && key.Method == QLatin1String("AES-128"))
                 key.Iv = SequenceIv(source.Sequence);
-            if (m_liveMedia.Keys.empty() || !SameKey(m_liveMedia.Keys.back(), key)) {
-                m_liveMedia.Keys.push_back(key);
-                m_liveNames.Keys.push_back(key.Uri.isEmpty() ? QString()
-                                                             : KeyFileName(AddKey(key.Uri)));
+            if (m_live->Media.Keys.empty() || !SameKey(m_live->Media.Keys.back(), key)) {
+                m_live->Media.Keys.push_back(key);
+                m_live->Names.Keys.push_back(key.Uri.isEmpty() ? QString()
+                                                               : KeyFileName(AddKey(key.Uri)));
             }
-            segment.Key = int(m_liveMedia.Keys.size()) - 1;
+            segment.Key = int(m_live->Media.Keys.size()) - 1;
             if (!key.Uri.isEmpty()) {
                 keyIndex = AddKey(key.Uri);
                 KeyUrl = key.Uri;
@@ -186,11 +182,11 @@ bool TM3u8::AddLiveSegments(const MediaPlaylist &media) {
         }
         if (source.Map >= 0) {
             const PlaylistMap &map = media.Maps[size_t(source.Map)];
-            if (m_liveMedia.Maps.empty() || !SameMap(m_liveMedia.Maps.back(), map)) {
-                m_liveMedia.Maps.push_back(map);
-                m_liveNames.Maps.push_back(AddMap(map));
+            if (m_live->Media.Maps.empty() || !SameMap(m_live->Media.Maps.back(), map)) {
+                m_live->Media.Maps.push_back(map);
+                m_live->Names.Maps.push_back(AddMap(map));
             }
-            segment.Map = int(m_liveMedia.Maps.size()) - 1;
+            segment.Map = int(m_live->Media.Maps.size()) - 1;
         }
         const bool ranged = segment.Length >= 0;
         SegmentRec &rec =
@@ -198,24 +194,24 @@ bool TM3u8::AddLiveSegments(const MediaPlaylist &media) {
         if (ranged) {
             rec.MinSize = qMax(rec.MinSize, segment.Offset + segment.Length);
         } else if (keyIndex >= 0 &&
-                   m_liveMedia.Keys[size_t(segment.Key)].Method == QLatin1String("AES-128")) {
+                   m_live->Media.Keys[size_t(segment.Key)].Method == QLatin1String("AES-128")) {
             rec.Key = keyIndex;
-            rec.Iv = m_liveMedia.Keys[size_t(segment.Key)].Iv;
+            rec.Iv = m_live->Media.Keys[size_t(segment.Key)].Iv;
         }
-        m_liveNames.Segments.push_back(rec.LocalName);
-        m_liveMedia.Segments.push_back(segment);
-        m_liveListedSeconds += segment.Duration;
-        m_liveNext = source.Sequence + 1;
+        m_live->Names.Segments.push_back(rec.LocalName);
+        m_live->Media.Segments.push_back(segment);
+        m_live->ListedSeconds += segment.Duration;
+        m_live->Next = source.Sequence + 1;
     }
-    m_liveMedia.TargetDuration = qMax(m_liveMedia.TargetDuration, media.TargetDuration);
-    const bool added = m_liveMedia.Segments.size() > before;
+    m_live->Media.TargetDuration = qMax(m_live->Media.TargetDuration, media.TargetDuration);
+    const bool added = m_live->Media.Segments.size() > before;
     if (added)
-        SaveTextFile(WriteLocalPlaylist(m_liveMedia, m_liveNames), IndexFile);
+        SaveTextFile(WriteLocalPlaylist(m_live->Media, m_live->Names), IndexFile);
     return added;
 }
 
 qint64 TM3u8::LiveWaitMs(bool changed) const {
-    const double target = qBound(kMinTargetS, m_liveMedia.TargetDuration, kMaxTargetS);
+    const double target = qBound(kMinTargetS, m_live->Media.TargetDuration, kMaxTargetS);
     return qint64(target * (changed ? 1000.0 : 500.0));
 }
 
@@ -226,24 +222,24 @@ void TM3u8::ReloadLivePlaylist() {
     Playlist playlist;
     QString reason;
     bool changed = false;
-    if (ReadRemotePlaylist(m_liveUrl, file, Headers, &StopRequested, playlist, reason) &&
+    if (ReadRemotePlaylist(m_live->Url, file, Headers, &StopRequested, playlist, reason) &&
         !playlist.IsMaster) {
-        m_liveWindowStart = WindowStart(playlist.Media);
+        m_live->WindowStart = WindowStart(playlist.Media);
         if (FetchNewKeys(playlist.Media)) {
             changed = AddLiveSegments(playlist.Media);
             LoadKeys();
-            m_liveEnded = m_liveEnded || playlist.Media.EndList;
+            m_live->Ended = m_live->Ended || playlist.Media.EndList;
         }
     }
     QFile::remove(file);
-    const qint64 now = m_liveClock.elapsed();
+    const qint64 now = m_live->Clock.elapsed();
     if (changed)
-        m_liveChangedAt = now;
-    m_liveReloadAt = now + LiveWaitMs(changed);
-    const double target = qBound(kMinTargetS, m_liveMedia.TargetDuration, kMaxTargetS);
+        m_live->ChangedAt = now;
+    m_live->ReloadAt = now + LiveWaitMs(changed);
+    const double target = qBound(kMinTargetS, m_live->Media.TargetDuration, kMaxTargetS);
     const qint64 quiet = qMax(LiveQuietMinMs, qint64(LiveQuietTargets * target * 1000.0));
-    if (now - m_liveChangedAt >= quiet)
-        m_liveEnded = true;
+    if (now - m_live->ChangedAt >= quiet)
+        m_live->Ended = true;
 }
 
 // Gives up the segments a run did not bring that the playlist no longer lists (or all of
@@ -255,17 +251,18 @@ bool TM3u8::DropUnfetchedSegments(bool all) {
     for (size_t i = 0; i < Segments.size(); ++i)
         byName.insert(Segments[i].LocalName, i);
     QSet<QString> gone;
-    for (size_t i = 0; i < m_liveMedia.Segments.size(); ++i) {
-        const QString &name = m_liveNames.Segments[i];
+    for (size_t i = 0; i < m_live->Media.Segments.size(); ++i) {
+        const QString &name = m_live->Names.Segments[i];
         const auto found = byName.constFind(name);
         if (found == byName.constEnd() || Segments[*found].Done)
             continue;
-        if (all || m_liveMedia.Segments[i].Sequence < m_liveWindowStart)
+        if (all || m_live->Media.Segments[i].Sequence < m_live->WindowStart)
             gone.insert(name);
     }
     if (all) {
         // What is left besides segments is an init section, without which nothing merges.
-        const QSet<QString> segmentNames(m_liveNames.Segments.begin(), m_liveNames.Segments.end());
+        const QSet<QString> segmentNames(m_live->Names.Segments.begin(),
+                                         m_live->Names.Segments.end());
         for (const SegmentRec &segment : Segments) {
             if (!segment.Done && !segmentNames.contains(segment.LocalName)) {
                 const QString reason = MissingSegmentsReason();
@@ -277,24 +274,24 @@ bool TM3u8::DropUnfetchedSegments(bool all) {
     }
     if (gone.isEmpty())
         return true;
-    MediaPlaylist kept = m_liveMedia;
+    MediaPlaylist kept = m_live->Media;
     kept.Segments.clear();
     std::vector<QString> keptNames;
     bool gap = false;
-    for (size_t i = 0; i < m_liveMedia.Segments.size(); ++i) {
-        if (gone.contains(m_liveNames.Segments[i])) {
+    for (size_t i = 0; i < m_live->Media.Segments.size(); ++i) {
+        if (gone.contains(m_live->Names.Segments[i])) {
             ++LiveMissed;
             gap = true;
             continue;
         }
-        PlaylistSegment segment = m_liveMedia.Segments[i];
+        PlaylistSegment segment = m_live->Media.Segments[i];
         segment.Discontinuity = segment.Discontinuity || std::exchange(gap, false);
         kept.Segments.push_back(segment);
-        keptNames.push_back(m_liveNames.Segments[i]);
+        keptNames.push_back(m_live->Names.Segments[i]);
     }
-    m_liveGap = m_liveGap || gap;
-    m_liveMedia = std::move(kept);
-    m_liveNames.Segments = std::move(keptNames);
+    m_live->Gap = m_live->Gap || gap;
+    m_live->Media = std::move(kept);
+    m_live->Names.Segments = std::move(keptNames);
     Segments.erase(std::remove_if(Segments.begin(), Segments.end(),
                                   [&gone](const SegmentRec &segment) {
                                       return gone.contains(segment.LocalName);
@@ -306,8 +303,8 @@ bool TM3u8::DropUnfetchedSegments(bool all) {
                                       [](const SegmentRec &segment) { return segment.Done; }));
     m_presentCount = FinishedCount;
     m_idleRuns = 0;
-    if (!m_liveMedia.Segments.empty())
-        SaveTextFile(WriteLocalPlaylist(m_liveMedia, m_liveNames), IndexFile);
+    if (!m_live->Media.Segments.empty())
+        SaveTextFile(WriteLocalPlaylist(m_live->Media, m_live->Names), IndexFile);
     SaveRecord();
     return true;
 }
@@ -333,8 +330,8 @@ void TM3u8::CheckRecording(bool runEnded) {
         if (quint32(TickCount() - LastProgressTick) > StallLimitMs())
             EndAria2Run();
     }
-    m_liveEnded = m_liveEnded || m_endRecording;
-    if (!m_liveEnded && m_liveClock.elapsed() >= m_liveReloadAt) {
+    m_live->Ended = m_live->Ended || m_live->EndAsked;
+    if (!m_live->Ended && m_live->Clock.elapsed() >= m_live->ReloadAt) {
         ReloadLivePlaylist();
         if (StopRequested) {
             Timer.SetEnabled(true);
@@ -342,8 +339,8 @@ void TM3u8::CheckRecording(bool runEnded) {
         }
     }
     const double recorded = RecordedSeconds();
-    if (qint64(recorded * 1000) != m_liveReportedMs) {
-        m_liveReportedMs = qint64(recorded * 1000);
+    if (qint64(recorded * 1000) != m_live->ReportedMs) {
+        m_live->ReportedMs = qint64(recorded * 1000);
         Percent = LiveDurationLimit > 0
                       ? float(qMin(100.0, recorded * 100.0 / LiveDurationLimit))
                       : float(FinishedCount) * 100.0f / float(qMax<size_t>(1, Segments.size()));
@@ -358,7 +355,7 @@ void TM3u8::CheckRecording(bool runEnded) {
             RunAria2();
             if (!Aria2Process)
                 return;
-        } else if (m_liveEnded) {
+        } else if (m_live->Ended) {
             FinishRecording();
             return;
         }
@@ -367,9 +364,9 @@ void TM3u8::CheckRecording(bool runEnded) {
 }
 
 void TM3u8::FinishRecording() {
-    if (FinishedCount == 0 || m_liveMedia.Segments.empty()) {
+    if (FinishedCount == 0 || m_live->Media.Segments.empty()) {
         FailureCleanUp();
-        ReportError(kTsFailed, QStringLiteral("直播列表中没有录制到分段 (%1)").arg(m_liveUrl));
+        ReportError(kTsFailed, QStringLiteral("直播列表中没有录制到分段 (%1)").arg(m_live->Url));
         return;
     }
     Merging = true;

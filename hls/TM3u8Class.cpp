@@ -1,5 +1,6 @@
 #include "hls/TM3u8Class.h"
 
+#include "hls/LiveRecording.h"
 #include "hls/M3u8Helpers.h"
 #include "hls/TM3u8Status.h"
 #include "support/ExternalTools.h"
@@ -94,10 +95,7 @@ void TM3u8::Reset() {
     Recording = false;
     LiveMissed = 0;
     LiveDurationLimit = 0;
-    m_liveUrl.clear();
-    m_liveMedia = MediaPlaylist();
-    m_liveNames = LocalNames();
-    m_liveEnded = m_endRecording = false;
+    m_live.reset();
     ReleaseAria2Process();
 }
 

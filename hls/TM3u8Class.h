@@ -2,12 +2,10 @@
 // One download slot (unit TM3u8Class): analyses an HLS playlist, has its segments fetched by
 // aria2c (or one by one without it) into a work folder and merges them with ffmpeg.
 
-#include "hls/Playlist.h"
 #include "hls/SegmentContent.h"
 #include "hls/SegmentRecord.h"
 #include "support/MyTimer.h"
 
-#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 #include <QSet>
@@ -20,6 +18,10 @@
 
 class QLockFile;
 class QProcess;
+struct LiveRecordingState;
+struct MediaPlaylist;
+struct Playlist;
+struct PlaylistMap;
 
 struct SegmentRec {
     QString Url;        // absolute address
@@ -273,19 +275,6 @@ private:
     bool DropUnfetchedSegments(bool all);
     void FinishRecording();
     qint64 LiveWaitMs(bool changed) const;
-    QString m_liveUrl;
-    // Every segment recorded, with the keys and maps they use, as the local playlist lists them.
-    MediaPlaylist m_liveMedia;
-    LocalNames m_liveNames;
-    quint64 m_liveNext = 0;         // media sequence number of the next segment to take
-    quint64 m_liveWindowStart = 0;  // of the first segment the last read listed
-    int m_liveNumber = 0;           // segments taken so far
-    bool m_liveGap = false;         // the next segment taken follows a gap
-    bool m_liveEnded = false;
-    bool m_endRecording = false;
-    double m_liveListedSeconds = 0;
-    qint64 m_liveReloadAt = 0;  // ms on m_liveClock
-    qint64 m_liveChangedAt = 0;
-    qint64 m_liveReportedMs = -1;
-    QElapsedTimer m_liveClock;
+    // Where a recording stands; null while the task records nothing.
+    std::unique_ptr<LiveRecordingState> m_live;
 };
