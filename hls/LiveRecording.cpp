@@ -144,8 +144,8 @@ bool TM3u8::FetchNewKeys(const MediaPlaylist &media) {
 
 // Takes the segments of a read that follow those taken, with their keys and maps, and writes
 // the local playlist anew. A key without IV gets the segment's sequence number as an explicit
-// IV: the local playlist numbers its segments without the gaps of missed ones. Returns how
-// many were taken.
+// IV: the local playlist numbers its segments without the gaps of missed ones. True when any
+// was taken.
 bool TM3u8::AddLiveSegments(const MediaPlaylist &media) {
     const size_t before = m_live->Media.Segments.size();
     for (const PlaylistSegment &source : media.Segments) {
