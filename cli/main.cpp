@@ -1,5 +1,5 @@
 // korvi-get [-H "Key: Value"]... [--proxy URL] [-j N] [--variant first|highest|lowest]
-//            [--no-subs] ADDRESS OUTPUT
+//            [--no-subs] [--live-duration LENGTH | --no-record] ADDRESS OUTPUT
 // korvi-get [options] --from-curl FILE OUTPUT      a request copied from a browser
 // korvi-get [options] --info [--json] ADDRESS      what the playlist holds, no segments
 // Runs one download task: exit 0 when the output is merged, 1 on a task error (its text on
@@ -8,6 +8,7 @@
 #include "cli/PlaylistInfo.h"
 #include "hls/M3u8Helpers.h"
 #include "hls/TM3u8Class.h"
+#include "hls/TM3u8Status.h"
 #include "hls/UrlFetcher.h"
 #include "support/ProcessUtils.h"
 #include "support/WorkFolders.h"
@@ -18,6 +19,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
+#include <QRegularExpression>
 #include <QSocketNotifier>
 #include <QStringList>
 #include <QTimer>
@@ -49,8 +51,12 @@ const char kUsage[] =
     "  --info [--json] ADDRESS  只显示播放列表的内容, 不下载分段\n"
     "  --version  显示版本\n"
     "  -j       同时下载的分段数量, 1-32, 默认 16\n"
+    "  --live-duration LENGTH  直播流 (没有 #EXT-X-ENDLIST) 最多录制多长, 如 90s, 30m, 2h 或秒数;"
+    " 默认录制到直播结束或按 Ctrl-C\n"
+    "  --no-record  不录制直播流, 只下载当前列出的分段\n"
     "退出码: 0 完成, 1 任务出错, 2 参数错误, 130 被 Ctrl-C 停止\n"
-    "被停止的下载保留已完成的分段, 再次运行同一地址只下载其余部分\n";
+    "被停止的下载保留已完成的分段, 再次运行同一地址只下载其余部分\n"
+    "录制直播时按 Ctrl-C 结束录制并合并已录制的部分, 再按一次则停止\n";
 
 int g_signalPipe[2] = {-1, -1};
 
@@ -78,8 +84,23 @@ struct Arguments {
     bool fromCurl = false;  // ADDRESS names a file holding a request copied from a browser
     bool info = false;      // describe the playlist instead of downloading it
     bool json = false;
-    bool verbose = false;  // every fetch and tool command line on standard error
+    bool verbose = false;    // every fetch and tool command line on standard error
+    bool record = true;      // a live playlist is recorded, not taken as a snapshot
+    double liveSeconds = 0;  // longest recording; 0: until the stream ends
 };
+
+// "90", "90s", "30m", "2h": seconds above 0; -1 for anything else.
+double LengthSeconds(const QString &text) {
+    static const QRegularExpression length(QStringLiteral("^([0-9]+(?:\\.[0-9]+)?)([smh]?)$"));
+    const QRegularExpressionMatch m = length.match(text.trimmed());
+    if (!m.hasMatch())
+        return -1;
+    const double unit = m.captured(2) == QLatin1String("h")   ? 3600
+                        : m.captured(2) == QLatin1String("m") ? 60
+                                                              : 1;
+    const double seconds = m.captured(1).toDouble() * unit;
+    return seconds > 0 && seconds <= 366.0 * 86400 ? seconds : -1;
+}
 
 // The largest request file --from-curl reads.
 constexpr qint64 kMaxRequestFileBytes = 1024 * 1024;
@@ -158,6 +179,18 @@ bool ParseArguments(const QStringList &args, Arguments &out, QString &problem, b
             out.info = out.info || arg == QLatin1String("--info");
             out.json = out.json || arg == QLatin1String("--json");
             out.fromCurl = out.fromCurl || arg == QLatin1String("--from-curl");
+            continue;
+        }
+        if (arg == QLatin1String("--no-record")) {
+            out.record = false;
+            continue;
+        }
+        if (arg == QLatin1String("--live-duration")) {
+            out.liveSeconds = i + 1 < args.size() ? LengthSeconds(args.at(++i)) : -1;
+            if (out.liveSeconds < 0) {
+                problem = QStringLiteral("--live-duration 需要一个长度, 如 90s, 30m, 2h 或秒数");
+                return false;
+            }
             continue;
         }
         if (arg == QLatin1String("-j")) {
@@ -243,7 +276,7 @@ bool ParseArguments(const QStringList &args, Arguments &out, QString &problem, b
 class ProgressPrinter {
 public:
     explicit ProgressPrinter(bool terminal) : m_terminal(terminal) {}
-    void Show(const QString &status, float percent, int done, int total);
+    void Show(const QString &status, const QString &value, int done, int total);
     void Finish();
 
 private:
@@ -253,8 +286,8 @@ private:
     QString m_lastText;
 };
 
-void ProgressPrinter::Show(const QString &status, float percent, int done, int total) {
-    const QString text = QStringLiteral("%1 %2%").arg(status).arg(double(percent), 0, 'f', 2);
+void ProgressPrinter::Show(const QString &status, const QString &value, int done, int total) {
+    const QString text = status + QLatin1Char(' ') + value;
     if (!m_terminal) {
         if (text != m_lastText)
             Print(stdout, text + QLatin1Char('\n'));
@@ -345,7 +378,11 @@ int main(int argc, char *argv[]) {
     };
     task.TaskId = 1;
     task.OnProgress = [&](int, const QString &, float percent, const QString &status) {
-        printer.Show(status, percent, task.SegmentsPresent(), int(task.Segments.size()));
+        // A recording shows the length recorded, which has no end to be a percent of.
+        const QString value = status == TM3u8Status::kRecording
+                                  ? TM3u8Status::RecordedLengthText(task.RecordedSeconds())
+                                  : QStringLiteral("%1%").arg(double(percent), 0, 'f', 2);
+        printer.Show(status, value, task.SegmentsPresent(), int(task.Segments.size()));
     };
     task.OnError = [&](int, const QString &message) {
         printer.Finish();
@@ -368,19 +405,36 @@ int main(int argc, char *argv[]) {
         for (const QString &note : task.SubtitleNotes)
             Print(stderr, note + QLatin1Char('\n'));
         Print(stdout, QStringLiteral("完成: %1\n").arg(task.OutFile));
+        if (task.LiveMissed > 0)
+            Print(stderr, QStringLiteral("录制时有 %1 个分段在下载前已移出直播列表, 未能录下\n")
+                              .arg(task.LiveMissed));
     };
     bool stopped = false;
     task.OnStop = [&](int) {
         stopped = true;
         end(stopSignal ? 128 + stopSignal : 130);
         Print(stderr,
-              QStringLiteral("已停止: 已下载的分段保留在 %1, 再次运行同一命令即可继续下载\n")
-                  .arg(task.WorkDir));
+              task.Recording
+                  ? QStringLiteral("已停止录制: 已录制的分段保留在 %1; 录制不能继续, "
+                                   "再次运行同一命令将重新开始录制\n")
+                        .arg(task.WorkDir)
+                  : QStringLiteral("已停止: 已下载的分段保留在 %1, 再次运行同一命令即可继续下载\n")
+                        .arg(task.WorkDir));
     };
 
+    bool endingRecording = false;
     QObject::connect(&signalNotifier, &QSocketNotifier::activated, &app, [&] {
         char byte = 0;
-        if (::read(g_signalPipe[0], &byte, 1) == 1 && !stopSignal) {
+        if (::read(g_signalPipe[0], &byte, 1) != 1)
+            return;
+        // The first signal ends a recording and merges it; the next one stops as for any task.
+        if (!endingRecording && !stopSignal && task.EndRecording()) {
+            endingRecording = true;
+            printer.Finish();
+            Print(stderr, QStringLiteral("正在结束录制并合并... (再按一次 Ctrl-C 停止)\n"));
+            return;
+        }
+        if (!stopSignal) {
             stopSignal = int(byte);
             // A second signal ends the program at once.
             signal(SIGINT, SIG_DFL);
@@ -402,6 +456,8 @@ int main(int argc, char *argv[]) {
     task.SetOutput(QFileInfo(arguments.output).absoluteFilePath());
     task.Headers = arguments.headers.join(QStringLiteral("\r\n"));
     task.WithSubtitles = !arguments.noSubs;
+    task.LiveDurationLimit = arguments.liveSeconds;
+    TM3u8::SetRecordLive(arguments.record);
     task.Start();
     if (!ended && task.Running)
         app.exec();

@@ -96,6 +96,7 @@ bool TM3u8::AnalyseM3u8(QString url, const QString &headers) {
         }
         if (!TakeMediaPlaylist(playlist, QString(), IndexFile))
             return FailAnalysis(QStringLiteral("播放列表没有分段 (%1)").arg(url));
+        NoteLivePlaylist(url, playlist);
         if (AudioUrl.isEmpty() || AnalyseAudioM3u8(headers))
             return AnalyseSubtitles(headers);
         return FailAnalysis(QStringLiteral("音频播放列表无效 (%1)").arg(AudioUrl));

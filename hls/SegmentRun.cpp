@@ -131,6 +131,12 @@ bool TM3u8::StartAria2() {
     StartOverIfKeysChanged();
     Aria2Runs = 0;
     m_idleRuns = 0;
+    if (Recording) {
+        // The recording's ticks start the runs as segments appear.
+        ReportProgress(Percent, kRecording);
+        Timer.SetEnabled(true);
+        return true;
+    }
     if (FinishedCount == int(Segments.size())) {
         // Resumed with every segment in place: only the merge is left.
         Merging = true;
@@ -393,7 +399,8 @@ QString TM3u8::MissingSegmentsReason() {
 }
 
 void TM3u8::CheckProgress() {
-    if (Segments.empty()) {
+    // A recording may have lost every segment to the moving window and still go on.
+    if (Segments.empty() && !Recording) {
         FailureCleanUp();
         ReportError(kNoTsList);
         return;
@@ -411,6 +418,10 @@ void TM3u8::CheckProgress() {
         ReleaseAria2Process();
         EndRun();
         ReportStop();
+        return;
+    }
+    if (Recording) {
+        CheckRecording(runEnded);
         return;
     }
 

@@ -1,5 +1,6 @@
 #include "hls/TM3u8Class.h"
 
+#include "hls/LiveRecording.h"
 #include "hls/M3u8Helpers.h"
 #include "hls/TM3u8Status.h"
 #include "support/ExternalTools.h"
@@ -102,6 +103,10 @@ void TM3u8::Reset() {
     m_bytesSeen = 0;
     m_lock.reset();
     m_busyElsewhere = false;
+    Recording = false;
+    LiveMissed = 0;
+    LiveDurationLimit = 0;
+    m_live.reset();
     ReleaseAria2Process();
 }
 
@@ -157,6 +162,7 @@ void TM3u8::Start() {
     m_record = LoadSegmentRecord(RecordFile, &m_keySums);
     if (!AnalyseM3u8(Url, Headers))
         return;
+    BeginRecording();
     ResumeFromRecord();
     if (NoAria2) {
         if (DownloadSegmentsDirect())

@@ -19,6 +19,8 @@
 
 class QLockFile;
 class QProcess;
+struct LiveRecordingState;
+struct MediaPlaylist;
 struct Playlist;
 struct PlaylistMap;
 
@@ -143,6 +145,30 @@ public:
     TaskEvent OnFinish;
     TaskEvent OnStop;
     ProgressEvent OnProgress;
+
+    // Recording a live stream: a media playlist without an end-list tag is read again every
+    // target duration and its new segments are fetched as they appear, until EndRecording, the
+    // set length, an end-list tag, or a playlist that stays the same for three target durations
+    // (30 s at least); then what was recorded is merged. Off: such a playlist is the snapshot
+    // listed when it is read. A live stream with separate audio stays a snapshot, and so does
+    // every stream without aria2c. A recording does not resume after a stop: the playlist has
+    // moved on, and the next start records afresh.
+    static void SetRecordLive(bool on);
+    static bool RecordLive();
+    // Ends a recording at its next tick and merges what it has; false (and nothing done) when
+    // the task does not record.
+    bool EndRecording();
+    // Seconds of media recorded so far (complete segments).
+    double RecordedSeconds() const;
+    // The set length in seconds, 0 for none; given after SetUrl, before Start.
+    double LiveDurationLimit = 0;
+    bool Recording = false;
+    // Segments that left the playlist's window before they could be fetched, or were given up.
+    int LiveMissed = 0;
+    // An unchanged playlist ends a recording after this many target durations, and at least
+    // LiveQuietMinMs.
+    static constexpr int LiveQuietTargets = 3;
+    static constexpr qint64 LiveQuietMinMs = 30000;
 
 private:
     void Reset();
@@ -272,4 +298,16 @@ private:
     qint64 VideoStartTime() const;
     std::vector<SubtitleTrack> JoinSubtitles();
     std::vector<SubtitleTrack> m_subtitleTracks;
+    // The recording of a live playlist (LiveRecording.cpp).
+    void NoteLivePlaylist(const QString &url, const Playlist &playlist);
+    void BeginRecording();
+    bool AddLiveSegments(const MediaPlaylist &media);
+    bool FetchNewKeys(const MediaPlaylist &media);
+    void ReloadLivePlaylist();
+    void CheckRecording(bool runEnded);
+    bool DropUnfetchedSegments(bool all);
+    void FinishRecording();
+    qint64 LiveWaitMs(bool changed) const;
+    // Where a recording stands; null while the task records nothing.
+    std::unique_ptr<LiveRecordingState> m_live;
 };

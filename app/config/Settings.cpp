@@ -2,6 +2,7 @@
 
 #include "app/config/IniFile.h"
 #include "hls/M3u8Helpers.h"
+#include "hls/TM3u8Class.h"
 
 #include <QUrl>
 
@@ -60,6 +61,7 @@ SettingsValues ReadSettings(const IniFile &ini) {
     v.m3u8Out = ini.ReadString(kHistory, "M3u8Out", QString());
     v.noM3uPreName = ini.ReadBool(kOptions, "NoM3uPreName", false);
     v.variant = VariantChoiceFromName(ini.ReadString(kOptions, "Variant", QString()));
+    v.recordLive = ini.ReadBool(kOptions, "RecordLive", true);
     v.version = ini.ReadString(kOptions, "Version", QString());
     v.useProxy = ini.ReadBool(kProxy, "UseProxy", false);
     v.proxyType = ProxyTypeFromNumber(ini.ReadInteger(kProxy, "ProxyType", 0));
@@ -77,6 +79,7 @@ void ApplySettings(const SettingsValues &v) {
     SegmentConcurrency = SegmentConcurrencyFromNumber(v.segmentJobs);
     NoM3uPreName = v.noM3uPreName;
     VariantPreference = v.variant;
+    TM3u8::SetRecordLive(v.recordLive);
     ProxyEnabled = v.useProxy;
     ProxyString = BuildProxyString(ProxyTypeText(v.proxyType), v.proxyHost, v.proxyPort,
                                    v.proxyUser, v.proxyPwd);
@@ -98,6 +101,9 @@ bool SaveSettings(IniFile &ini, const SettingsValues &page,
     written = ini.WriteBool(kOptions, "NoM3uPreName", NoM3uPreName) && written;
     VariantPreference = page.variant;
     written = ini.WriteString(kOptions, "Variant", VariantChoiceName(VariantPreference)) && written;
+    // Taken by the next task that starts; a recording under way goes on.
+    TM3u8::SetRecordLive(page.recordLive);
+    written = ini.WriteBool(kOptions, "RecordLive", page.recordLive) && written;
     if (fillNewSlots) {
         fillNewSlots();
     }

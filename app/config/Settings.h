@@ -31,6 +31,8 @@ struct SettingsValues {
     bool noM3uPreName = false;
     // Which variant of a master playlist is downloaded; [Options] Variant=first|highest|lowest.
     VariantChoice variant = VariantChoice::First;
+    // A live playlist is recorded until it ends ([Options] RecordLive), else downloaded as listed.
+    bool recordLive = true;
     QString version;
     QString m3u8Url;
     QString m3u8Out;
@@ -60,7 +62,7 @@ int ProxyTypeFromNumber(int number);
 // Every key, with the defaults for a missing file or key and the rules above. Sets nothing.
 SettingsValues ReadSettings(const IniFile &ini);
 // Puts the values read at start-up into force: the four program-wide values and the engine's
-// ProxyEnabled, ProxyString and VariantPreference.
+// ProxyEnabled, ProxyString, VariantPreference and whether live playlists are recorded.
 void ApplySettings(const SettingsValues &values);
 
 // The save button: writes and applies the page's values in the order the page promises.

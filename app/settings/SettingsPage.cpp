@@ -30,6 +30,7 @@ void SettingsPage::ShowValues(const SettingsValues &v) {
     m_ui->spnSegmentJobs->setValue(v.segmentJobs);
     m_ui->chkNoM3uPre->setChecked(v.noM3uPreName);
     m_ui->cboVariant->setCurrentIndex(int(v.variant));
+    m_ui->chkRecordLive->setChecked(v.recordLive);
     m_ui->chkUseProxy->setChecked(v.useProxy);
     m_ui->grpProxy->setEnabled(v.useProxy);
     m_ui->cboProxyType->setCurrentIndex(v.proxyType);
@@ -49,6 +50,7 @@ SettingsValues SettingsPage::PageValues() const {
     v.segmentJobs = m_ui->spnSegmentJobs->value();
     v.noM3uPreName = m_ui->chkNoM3uPre->isChecked();
     v.variant = VariantChoice(qBound(0, m_ui->cboVariant->currentIndex(), 2));
+    v.recordLive = m_ui->chkRecordLive->isChecked();
     v.useProxy = m_ui->chkUseProxy->isChecked();
     v.proxyType = m_ui->cboProxyType->currentIndex();
     v.proxyHost = m_ui->edtProxyHost->text();

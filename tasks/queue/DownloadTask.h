@@ -37,6 +37,14 @@ public:
     virtual void Stop() = 0;
     // Why the last error event came, in plain words; empty when nothing more is known.
     virtual QString FailReason() const { return QString(); }
+    // Ends a recording of a live stream and has what it recorded merged (the finish event
+    // follows); false, with nothing done, when the task records nothing.
+    virtual bool EndRecording() { return false; }
+    // What the progress column shows instead of the percent (a recording's length); empty for
+    // the percent.
+    virtual QString ProgressText() const { return QString(); }
+    // A remark for the user on a finished task (segments a recording missed); empty for none.
+    virtual QString FinishNotice() const { return QString(); }
 };
 
 // Creates the object of a slot on the slot's first use.

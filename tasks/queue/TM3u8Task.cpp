@@ -1,6 +1,7 @@
 #include "tasks/queue/TM3u8Task.h"
 
 #include "hls/TM3u8Class.h"
+#include "hls/TM3u8Status.h"
 
 #include <exception>
 
@@ -63,6 +64,22 @@ void TM3u8Task::Stop() {
 
 QString TM3u8Task::FailReason() const {
     return m_task->FailReason;
+}
+
+bool TM3u8Task::EndRecording() {
+    return m_task->EndRecording();
+}
+
+QString TM3u8Task::ProgressText() const {
+    return m_task->Recording && m_task->Running && !m_task->Merging
+               ? TM3u8Status::RecordedLengthText(m_task->RecordedSeconds())
+               : QString();
+}
+
+QString TM3u8Task::FinishNotice() const {
+    return m_task->LiveMissed > 0
+               ? QStringLiteral("录制时有 %1 个分段在下载前已移出直播列表").arg(m_task->LiveMissed)
+               : QString();
 }
 
 std::unique_ptr<DownloadTask> MakeTM3u8Task() {

@@ -22,6 +22,9 @@ public:
     void Start() override;
     void Stop() override;
     QString FailReason() const override;
+    bool EndRecording() override;
+    QString ProgressText() const override;
+    QString FinishNotice() const override;
 
     TM3u8 &Engine() { return *m_task; }
 

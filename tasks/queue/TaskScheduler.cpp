@@ -213,11 +213,21 @@ void TaskScheduler::StartDownloadListedM3u8() {
     }
 }
 
+// A recording is ended and merged rather than stopped: it cannot be resumed later, so a stop
+// would only throw away what it recorded.
 void TaskScheduler::StopDownloadM3u8() {
     for (const std::unique_ptr<DownloadTask> &task : Tasks) {
-        if (task)
+        if (task && !task->EndRecording())
             task->Stop();
     }
+}
+
+DownloadTask *TaskScheduler::TaskById(qint32 taskId) const {
+    for (const std::unique_ptr<DownloadTask> &task : Tasks) {
+        if (task && task->TaskId() == taskId)
+            return task.get();
+    }
+    return nullptr;
 }
 
 int TaskScheduler::FindTaskById(qint32 taskId) const {
@@ -379,7 +389,10 @@ void TaskScheduler::OnM3u8Finish(qint32 taskId) {
     const int row = position - 1;
     if (BalloonHint) {
         const QString file = FileNamePart(m_model->Field(row, TaskListModel::ColFile));
-        m_host->ShowBalloon(kFinishTitle, file, kBalloonMs);
+        const DownloadTask *task = TaskById(taskId);
+        const QString notice = task ? task->FinishNotice() : QString();
+        m_host->ShowBalloon(kFinishTitle, notice.isEmpty() ? file : file + QChar(10) + notice,
+                            kBalloonMs);
     }
     m_model->RemoveRow(row);
     if (SoundTips)
@@ -393,7 +406,9 @@ void TaskScheduler::OnM3u8Progress(qint32 taskId, const QString &name, float per
     if (position == 0)
         return;
     const int row = position - 1;
-    const QString percentText = PercentText(percent);
+    const DownloadTask *task = TaskById(taskId);
+    const QString shown = task ? task->ProgressText() : QString();
+    const QString percentText = shown.isEmpty() ? PercentText(percent) : shown;
     m_model->SetField(row, TaskListModel::ColStatus, status);
     m_model->SetField(row, TaskListModel::ColProgress, percentText);
     m_host->SetStatusText(1, name);

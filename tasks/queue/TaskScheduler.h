@@ -111,6 +111,7 @@ private:
     void SetStartButton(bool running);
     void AllDone();
     DownloadTaskEvents BoundEvents();
+    DownloadTask *TaskById(qint32 taskId) const;
 
     TaskListModel *m_model;
     SchedulerHost *m_host;

@@ -37,6 +37,8 @@
 //   disguised-aes/index.m3u8    aes/'s ciphertext behind a PNG, key as aes/ (segN.png)
 //   disguised-aes-inside/       a PNG and clear/'s segment, encrypted together under
 //                               keys/aes.key with IV 00112233445566778899aabbccddeeff
+//   livesrc/index.m3u8, segN.ts 20 one-second segments of 128x72, the source of the test
+//                               server's growing live playlists (--live REGEX=/livesrc/index.m3u8)
 // BigRoot() holds big/index.m3u8 with BigSegmentCount segments, made only when asked for.
 // The folders are shared by every test of the build tree: a test that changes files copies them.
 
@@ -61,6 +63,7 @@ inline constexpr int V1Width = 160, V1Height = 90;           // first variant: t
 inline constexpr int V2Width = 320, V2Height = 180;          // second variant
 inline constexpr int BigSegmentCount = 300;
 inline constexpr int LongAesSegmentCount = 625;
+inline constexpr int LiveSourceSegmentCount = 20;  // livesrc/, one second each
 inline const char AesKeyHex[] = "000102030405060708090a0b0c0d0e0f";
 
 }  // namespace TestStreams

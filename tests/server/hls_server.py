@@ -78,6 +78,17 @@ def parse_args(argv):
                                       "bytes every --endless-interval-ms, until the server stops")
     p.add_argument("--endless-chunk", type=int, default=1)
     p.add_argument("--endless-interval-ms", type=int, default=1000)
+    p.add_argument("--live", action="append", default=[], metavar="REGEX=SOURCE",
+                   help="requests whose path matches REGEX get a live playlist made from the "
+                        "media playlist SOURCE (a path under --root): --live-start segments at "
+                        "the first request, one more every --live-interval-s")
+    p.add_argument("--live-start", type=int, default=3)
+    p.add_argument("--live-interval-s", type=float, default=1.0)
+    p.add_argument("--live-end-s", type=float, default=0,
+                   help="seconds after the first request when the playlist stops growing and "
+                        "gains #EXT-X-ENDLIST; 0 = never")
+    p.add_argument("--live-window", type=int, default=0,
+                   help="list only the last K segments; older ones then answer 404; 0 = all")
     p.add_argument("--max-seconds", type=float, default=600,
                    help="exit by itself after this many seconds")
     args = p.parse_args(argv)
@@ -93,6 +104,14 @@ def parse_args(argv):
         if not sep or not src.startswith("/") or not dst:
             p.error("--redirect wants FROM=TO with FROM a path beginning with /")
         args.redirect_map[src] = dst
+    args.live_sources = []
+    for item in args.live:
+        pattern, sep, source = item.partition("=")
+        if not sep or not pattern or not source:
+            p.error("--live wants REGEX=SOURCE")
+        args.live_sources.append((re.compile(pattern), source))
+    if args.live_interval_s <= 0:
+        p.error("--live-interval-s must be above 0")
     args.required = None
     if args.require_header:
         name, sep, value = args.require_header.partition(":")
@@ -126,6 +145,15 @@ class Behaviour:
         self.stopping = threading.Event()
         self.log_file = open(args.log, "a", encoding="utf-8") if args.log else None
         self.port = 0
+        self.live_patterns = [(pattern, LivePlaylist(self.root, source, args))
+                              for pattern, source in args.live_sources]
+        self.lives = [live for _, live in self.live_patterns]
+
+    def live_for(self, path):
+        for pattern, live in self.live_patterns:
+            if pattern.search(path):
+                return live
+        return None
 
     def log(self, method, target, status):
         if self.log_file is None:
@@ -173,6 +201,61 @@ class Behaviour:
 
     def base(self):
         return "http://127.0.0.1:%d" % self.port
+
+
+class LivePlaylist:
+    """A VOD media playlist served as a live one that grows with time."""
+
+    def __init__(self, root, source, args):
+        self.args = args
+        self.header = []
+        self.segments = []  # (tag lines, absolute path)
+        self.started = None
+        folder = "/" + os.path.dirname(source.strip("/"))
+        pending = []
+        with open(os.path.join(root, source.lstrip("/")), encoding="utf-8") as f:
+            for line in (l.strip() for l in f):
+                if not line or line.startswith(("#EXT-X-ENDLIST", "#EXT-X-PLAYLIST-TYPE",
+                                                "#EXT-X-MEDIA-SEQUENCE")):
+                    continue
+                # Keys and maps keep pointing into SOURCE's folder.
+                line = re.sub(r'URI="([^"]*)"', lambda m: 'URI="%s"' % urllib.parse.urljoin(
+                    folder.rstrip("/") + "/", m.group(1)), line)
+                if line.startswith("#EXTINF") or (pending and line.startswith("#")):
+                    pending.append(line)
+                elif line.startswith("#"):
+                    self.header.append(line)
+                else:
+                    path = urllib.parse.urljoin(folder.rstrip("/") + "/", line)
+                    self.segments.append((pending, path))
+                    pending = []
+        self.paths = {path: i for i, (_, path) in enumerate(self.segments)}
+
+    def window(self, now):
+        """(first, count, ended): the segments listed now."""
+        if self.started is None:
+            self.started = now
+        a = self.args
+        elapsed = now - self.started
+        ended = a.live_end_s > 0 and elapsed >= a.live_end_s
+        if ended:
+            elapsed = a.live_end_s
+        count = min(len(self.segments), a.live_start + int(elapsed / a.live_interval_s))
+        first = max(0, count - a.live_window) if a.live_window > 0 else 0
+        return first, count, ended
+
+    def text(self, now):
+        first, count, ended = self.window(now)
+        lines = list(self.header) + ["#EXT-X-MEDIA-SEQUENCE:%d" % first]
+        for tags, path in self.segments[first:count]:
+            lines += tags + [path]
+        if ended:
+            lines.append("#EXT-X-ENDLIST")
+        return ("\n".join(lines) + "\n").encode(), count
+
+    def expired(self, path, now):
+        i = self.paths.get(path)
+        return i is not None and self.started is not None and i < self.window(now)[0]
 
 
 class Handler(BaseHTTPRequestHandler):
@@ -254,7 +337,28 @@ class Handler(BaseHTTPRequestHandler):
             self.serve_endless(path, target, send_body)
             return
 
+        live = b.live_for(path)
+        if live is not None:
+            self.serve_live(live, target, send_body)
+            return
+        if any(l.expired(path, time.monotonic()) for l in b.lives):
+            self.send_simple(404, target, send_body)
+            return
+
         self.serve_file(path, target, send_body)
+
+    def serve_live(self, live, target, send_body):
+        with self.behaviour.lock:
+            body, count = live.text(time.monotonic())
+        # The status field tells the tests how many segments this answer listed.
+        self.behaviour.log(self.command, target, "200 live=%d" % count)
+        self.send_response(200)
+        self.send_header("Content-Type", CONTENT_TYPES[".m3u8"])
+        self.send_header("Content-Length", str(len(body)))
+        self.send_header("Cache-Control", "no-cache")
+        self.end_headers()
+        if send_body:
+            self.wfile.write(body)
 
     def send_simple(self, status, target, send_body):
         body = ("%d\n" % status).encode()

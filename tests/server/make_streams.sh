@@ -1,7 +1,8 @@
 #!/bin/bash
 # Makes the HLS test streams with ffmpeg's own test sources.
 #   make_streams.sh OUTDIR          source.mp4, clear/, aes/, keys/, master.m3u8, v1/, v2/, mixed/,
-#                                   fmp4/, fmp4aes/, alt/, subs/, disguised-*/
+#                                   fmp4/, fmp4aes/, alt/, subs/, disguised-*/,
+#                                   livesrc/
 #   make_streams.sh OUTDIR --big    big/: a 300-segment stream for the download benchmark
 # OUTDIR is created; files already there are overwritten. Writes OUTDIR/.complete last.
 set -euo pipefail
@@ -54,7 +55,7 @@ fi
 
 rm -rf clear live aes aes2 rotate keys v1 v2 mixed fmp4 fmp4aes alt second second.mp4 joined second-fmp4 joined-fmp4 ranges v3 master3.m3u8 master.m3u8 .complete \
     second-ahead second-back joined-ahead joined-back long-aes long-source.mp4 subs \
-    disguised-png disguised-jpg disguised-aes disguised-aes-inside
+    disguised-png disguised-jpg disguised-aes disguised-aes-inside livesrc
 encode source.mp4 6 320x180 25 25
 
 segment source.mp4 clear 1
@@ -316,6 +317,15 @@ for d in disguised-png disguised-jpg disguised-aes disguised-aes-inside; do
 done
 if ! grep -q '^#EXT-X-KEY:METHOD=AES-128,URI="/keys/aes.key"' disguised-aes/index.m3u8; then
     echo "make_streams: disguised-aes/ has no key line" >&2
+    exit 1
+fi
+
+# The source the test server grows a live playlist from (--live): 20 one-second segments.
+encode livesrc.mp4 20 128x72 10 10
+segment livesrc.mp4 livesrc 1
+rm -f livesrc.mp4
+if [ "$(grep -c '^seg[0-9]*\.ts$' livesrc/index.m3u8)" -ne 20 ]; then
+    echo "make_streams: livesrc/ has too few segments" >&2
     exit 1
 fi
 echo streams >.complete

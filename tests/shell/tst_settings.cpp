@@ -3,6 +3,7 @@
 #include "app/config/IniFile.h"
 #include "app/config/Settings.h"
 #include "hls/M3u8Helpers.h"
+#include "hls/TM3u8Class.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -34,6 +35,7 @@ private slots:
         QCOMPARE(v.balloonHint, true);
         QCOMPARE(v.limitTasks, 1u);
         QCOMPARE(v.noM3uPreName, false);
+        QCOMPARE(v.recordLive, true);
         QCOMPARE(v.useProxy, false);
         QCOMPARE(v.proxyType, 0);
         QCOMPARE(ProxyTypeText(v.proxyType), QString("http"));
@@ -77,12 +79,13 @@ private slots:
     void boolean_keys() {
         QFETCH(QByteArray, stored);
         QFETCH(bool, expected);
-        WriteIni("[Options]\nSoundTips=" + stored + "\nBalloonHint=" + stored +
-                 "\nNoM3uPreName=" + stored + "\n[Proxy]\nUseProxy=" + stored + "\n");
+        WriteIni("[Options]\nSoundTips=" + stored + "\nBalloonHint=" + stored + "\nNoM3uPreName=" +
+                 stored + "\nRecordLive=" + stored + "\n[Proxy]\nUseProxy=" + stored + "\n");
         const SettingsValues v = ReadSettings(IniFile(m_path));
         QCOMPARE(v.soundTips, expected);
         QCOMPARE(v.balloonHint, expected);
         QCOMPARE(v.noM3uPreName, expected);
+        QCOMPARE(v.recordLive, expected);
         QCOMPARE(v.useProxy, expected);
     }
 
@@ -273,6 +276,7 @@ private slots:
         page.balloonHint = true;
         page.limitTasks = 3;
         page.noM3uPreName = true;
+        page.recordLive = false;
         page.useProxy = true;
         page.proxyType = 1;
         page.proxyHost = " proxy.local ";
@@ -284,6 +288,7 @@ private slots:
         QCOMPARE(BalloonHint, true);
         QCOMPARE(LimitTasks, 3u);
         QCOMPARE(NoM3uPreName, true);
+        QCOMPARE(TM3u8::RecordLive(), false);
         QCOMPARE(ProxyEnabled, true);
         // Only a user name: credentials are left out.
         QCOMPARE(ProxyString, QString("https://proxy.local:8443"));
@@ -292,6 +297,7 @@ private slots:
         QCOMPARE(back.soundTips, false);
         QCOMPARE(back.limitTasks, 3u);
         QCOMPARE(back.noM3uPreName, true);
+        QCOMPARE(back.recordLive, false);
         QCOMPARE(back.useProxy, true);
         QCOMPARE(back.proxyType, 1);
         // Blanks around a value do not survive an INI line, as with the private-profile

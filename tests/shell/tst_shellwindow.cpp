@@ -6,6 +6,7 @@
 #include "app/help/UnitFormManual.h"
 #include "app/notify/MainWindowTray.h"
 #include "hls/M3u8Helpers.h"
+#include "hls/TM3u8Class.h"
 #include "support/ExternalTools.h"
 #include "tasks/page/M3u8Page.h"
 #include "tasks/queue/TaskScheduler.h"
@@ -99,6 +100,7 @@ private slots:
         QCOMPARE(tasks->itemText(4), QString("5"));
         QCOMPARE(tasks->currentText(), QString("1"));
         QVERIFY(!Find<QCheckBox>(w, "chkNoM3uPre")->isChecked());
+        QVERIFY(Find<QCheckBox>(w, "chkRecordLive")->isChecked());
         QVERIFY(!Find<QCheckBox>(w, "chkUseProxy")->isChecked());
         QVERIFY(!Find<QGroupBox>(w, "grpProxy")->isEnabled());
         QCOMPARE(Find<QComboBox>(w, "cboProxyType")->currentText(), QString("http"));
@@ -216,6 +218,7 @@ private slots:
         Find<QCheckBox>(w, "chkSoundTips")->setChecked(false);
         Find<QComboBox>(w, "cboTasks")->setCurrentIndex(2);
         Find<QCheckBox>(w, "chkNoM3uPre")->setChecked(true);
+        Find<QCheckBox>(w, "chkRecordLive")->setChecked(false);
         Find<QComboBox>(w, "cboVariant")->setCurrentIndex(1);
         Find<QCheckBox>(w, "chkUseProxy")->setChecked(true);
         Find<QComboBox>(w, "cboProxyType")->setCurrentIndex(1);
@@ -233,6 +236,8 @@ private slots:
         QCOMPARE(ini.ReadString("Options", "LimitTasks", ""), QString("3"));
         QCOMPARE(ini.ReadString("Options", "Variant", ""), QString("highest"));
         QCOMPARE(VariantPreference, VariantChoice::Highest);
+        QCOMPARE(ini.ReadString("Options", "RecordLive", ""), QString("False"));
+        QVERIFY(!TM3u8::RecordLive());
         QCOMPARE(ini.ReadString("Proxy", "ProxyType", ""), QString("1"));
         QCOMPARE(ini.ReadString("Proxy", "ProxyUser", ""), QString("alice"));
         QCOMPARE(m_messages.boxes.size(), 1);  // only the start's version box: no confirmation

@@ -54,6 +54,7 @@ private slots:
     void three_tasks_with_limit_two_finish_in_the_window();
     void close_while_downloading_refuses_once_then_saves_the_rows_queued();
     void pasted_curl_request_downloads_with_its_headers();
+    void stop_button_ends_a_live_recording_and_merges_it();
 
 private:
     // A window with its own settings folder holding LimitTasks 2.
@@ -228,6 +229,39 @@ void TestM3u8Window::pasted_curl_request_downloads_with_its_headers() {
     QVERIFY(std::fabs(MediaProbe::Duration(output) - TestStreams::SourceDuration()) < 0.5);
     // The server answers nothing without both headers.
     QVERIFY(server.countRequests(QStringLiteral("\\.ts$")) > 0);
+    server.stop();
+}
+
+// A playlist the server grows one segment a second and never ends: the row records, and the
+// stop button has what it recorded merged instead of stopping the task.
+void TestM3u8Window::stop_button_ends_a_live_recording_and_merges_it() {
+    HlsTestServer server;
+    HlsServerOptions options;
+    options.maxSeconds = 120;
+    options.extraArgs = QStringList{"--live", "^/live/rec\\.m3u8$=/livesrc/index.m3u8"};
+    QVERIFY2(server.start(TestStreams::Root(), options), qPrintable(server.errorString()));
+    const QString folder = m_base.filePath(QStringLiteral("live"));
+    TfrmMain window(Seams(folder));
+    window.SelectPage(TfrmMain::kM3u8Page);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    const QString output = QDir(folder).filePath(QStringLiteral("直播.mp4"));
+    AddTask(window, server.url(QStringLiteral("/live/rec.m3u8")), output);
+    auto *list = window.findChild<QTableView *>(QStringLiteral("lvwMList"));
+    auto *start = window.findChild<QPushButton *>(QStringLiteral("btnMStartTask"));
+    QTest::mouseClick(start, Qt::LeftButton);
+    const auto shown = [list](int column) {
+        return list->model()->index(0, column).data().toString();
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(shown(C::ColStatus) == QStringLiteral("录制中") &&
+                                 shown(C::ColProgress) >= QStringLiteral("00:00:05"),
+                             30000);
+    QVERIFY2(shown(C::ColProgress) < QStringLiteral("00:01:00"), qPrintable(shown(C::ColProgress)));
+    QTest::mouseClick(start, Qt::LeftButton);
+    TaskScheduler *scheduler = window.M3u8()->Scheduler();
+    QTRY_VERIFY_WITH_TIMEOUT(list->model()->rowCount() == 0 && scheduler->IsStopped(), 60000);
+    QVERIFY(MediaProbe::HasVideo(output));
+    QVERIFY2(MediaProbe::Duration(output) >= 4.0, qPrintable(output));
     server.stop();
 }
 
