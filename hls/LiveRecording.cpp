@@ -324,7 +324,7 @@ void TM3u8::CheckRecording(bool runEnded) {
             return;
         }
         ReleaseAria2Process();
-        if (!DropUnfetchedSegments(m_idleRuns >= DownloadRetries))
+        if (FailedOverCap() || !DropUnfetchedSegments(m_idleRuns >= DownloadRetries))
             return;
     } else if (!runEnded) {
         double partialShare = 0;

@@ -293,6 +293,19 @@ qint64 TM3u8::SegmentCap(const SegmentRec &segment) const {
     return segment.MinSize + SegmentMaxBytes();
 }
 
+bool TM3u8::FailedOverCap() {
+    if (m_oversize < 0)
+        return false;
+    // No retry makes an answer that never ends any shorter.
+    const SegmentRec &segment = Segments[size_t(m_oversize)];
+    const QString reason = QStringLiteral("分段的答复超过 %1 MiB 仍未结束 (%2)")
+                               .arg(SegmentCap(segment) >> 20)
+                               .arg(segment.Url);
+    FailureCleanUp();
+    ReportError(kTsFailed, reason);
+    return true;
+}
+
 void TM3u8::NoteContent(size_t index, const QString &file) {
     SegmentSeen &seen = m_seen[index];
     const QFileInfo info(file);
@@ -448,15 +461,8 @@ void TM3u8::CheckProgress() {
             });
             return;
         }
-        if (m_oversize >= 0) {
-            // No retry makes an answer that never ends any shorter.
-            const QString reason = QStringLiteral("分段的答复超过 %1 MiB 仍未结束 (%2)")
-                                       .arg(SegmentCap(Segments[size_t(m_oversize)]) >> 20)
-                                       .arg(Segments[size_t(m_oversize)].Url);
-            FailureCleanUp();
-            ReportError(kTsFailed, reason);
+        if (FailedOverCap())
             return;
-        }
         // Subtitles that runs no longer bring leave the video as it is.
         if (FinishedCount == int(Segments.size()) ||
             (m_idleRuns >= DownloadRetries && OnlySubtitlesMissing())) {

@@ -255,6 +255,8 @@ private:
     qint64 SegmentCap(const SegmentRec &segment) const;
     // The first segment whose file passed its cap in this run; -1: none.
     int m_oversize = -1;
+    // Ends the task as failed when a segment passed its cap; false when none did.
+    bool FailedOverCap();
     // Bytes of the segment files the poll last saw, partial files included: the stall limit is
     // about these not changing.
     qint64 m_bytesSeen = 0;
