@@ -27,11 +27,7 @@
 
 namespace {
 
-struct Result {
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
+using Result = TestTools::Captured;
 
 // Processes whose parent is `parent`, from /proc.
 QList<qint64> ChildrenOf(qint64 parent) {
@@ -150,18 +146,9 @@ Result TestKorviGet::Run(const QStringList &args, int timeoutMs, const QString &
     QProcess p;
     p.setProcessEnvironment(Environment(tmp));
     p.start(KORVI_BINARY_DIR "/korvi-get", args);
-    Result r;
     if (!p.waitForStarted(5000))
-        return r;
-    if (!p.waitForFinished(timeoutMs)) {
-        p.kill();
-        p.waitForFinished(2000);
-        return r;
-    }
-    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = QString::fromUtf8(p.readAllStandardOutput());
-    r.err = QString::fromUtf8(p.readAllStandardError());
-    return r;
+        return {};
+    return TestTools::Finish(p, timeoutMs);
 }
 
 void TestKorviGet::bad_arguments_print_usage_data() {

@@ -16,11 +16,7 @@
 
 namespace {
 
-struct Result {
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
+using Result = TestTools::Captured;
 
 Result Run(const QStringList &args, const QString &tmp, const QByteArray &input = {}) {
     QProcess p;
@@ -29,20 +25,11 @@ Result Run(const QStringList &args, const QString &tmp, const QByteArray &input 
     env.insert("no_proxy", "*");
     p.setProcessEnvironment(env);
     p.start(KORVI_BINARY_DIR "/korvi-get", args);
-    Result r;
     if (!p.waitForStarted(5000))
-        return r;
+        return {};
     p.write(input);
     p.closeWriteChannel();
-    if (!p.waitForFinished(120000)) {
-        p.kill();
-        p.waitForFinished(2000);
-        return r;
-    }
-    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = QString::fromUtf8(p.readAllStandardOutput());
-    r.err = QString::fromUtf8(p.readAllStandardError());
-    return r;
+    return TestTools::Finish(p, 120000);
 }
 
 // Segment count and total duration of a served media playlist, read from its file.

@@ -15,25 +15,8 @@
 
 namespace {
 
-struct Result {
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
-// Waits for korvi-get started in `p`, killing it after timeoutMs.
-Result Finish(QProcess &p, int timeoutMs) {
-    Result r;
-    if (!p.waitForFinished(timeoutMs)) {
-        p.kill();
-        p.waitForFinished(2000);
-        return r;
-    }
-    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = QString::fromUtf8(p.readAllStandardOutput());
-    r.err = QString::fromUtf8(p.readAllStandardError());
-    return r;
-}
+using Result = TestTools::Captured;
+using TestTools::Finish;
 
 // Segments the last answer of the live playlist listed ("200 live=N" in the server's log).
 int LastListed(const HlsTestServer &server) {

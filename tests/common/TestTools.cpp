@@ -51,9 +51,13 @@ Captured RunCapturing(const QString &program, const QStringList &args,
     p.setProcessEnvironment(env);
     p.setStandardInputFile(QProcess::nullDevice());
     p.start(program, args);
-    Captured r;
     if (!p.waitForStarted(5000))
-        return r;
+        return {};
+    return Finish(p, timeoutMs);
+}
+
+Captured Finish(QProcess &p, int timeoutMs) {
+    Captured r;
     if (!p.waitForFinished(timeoutMs)) {
         p.kill();
         p.waitForFinished(2000);

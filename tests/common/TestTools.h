@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+class QProcess;
+
 namespace TestTools {
 
 QByteArray ReadFile(const QString &path);                     // empty when missing
@@ -22,6 +24,8 @@ struct Captured {
 };
 Captured RunCapturing(const QString &program, const QStringList &args,
                       const QStringList &environment = {}, int timeoutMs = 120000);
+// The same for a process the test started itself (with its own environment or input).
+Captured Finish(QProcess &process, int timeoutMs);
 // Leaves a Unix-domain socket file at `path`, as a crashed server leaves one. Nobody can open it
 // for reading, root included (tests run as root, which reads any file whatever its mode), yet a
 // rename or an unlink replaces it just as it would a file without read access.
