@@ -146,13 +146,26 @@ public:
     TaskEvent OnStop;
     ProgressEvent OnProgress;
 
+    // Subtitles: the chosen variant's subtitle renditions are fetched with the segments and
+    // merged as mov_text tracks. One that cannot be had is left out and the video kept.
+    bool WithSubtitles = true;
+    struct SubtitleRendition {
+        QString Url;
+        QString Language;
+        QString Name;
+        std::vector<size_t> Segments;  // indices into Segments, in playlist order
+    };
+    std::vector<SubtitleRendition> SubtitleRenditions;
+    // The renditions left out in this run and why, in plain words.
+    QStringList SubtitleNotes;
+
     // Recording a live stream: a media playlist without an end-list tag is read again every
     // target duration and its new segments are fetched as they appear, until EndRecording, the
     // set length, an end-list tag, or a playlist that stays the same for three target durations
     // (30 s at least); then what was recorded is merged. Off: such a playlist is the snapshot
-    // listed when it is read. A live stream with separate audio stays a snapshot, and so does
-    // every stream without aria2c. A recording does not resume after a stop: the playlist has
-    // moved on, and the next start records afresh.
+    // listed when it is read. A live stream with separate audio or subtitles stays a snapshot,
+    // and so does every stream without aria2c. A recording does not resume after a stop: the
+    // playlist has moved on, and the next start records afresh.
     static void SetRecordLive(bool on);
     static bool RecordLive();
     // Ends a recording at its next tick and merges what it has; false (and nothing done) when
@@ -277,22 +290,8 @@ private:
     // Receiver of the aria2c process's signals; goes away with the task.
     QObject m_context;
 
-    // Subtitles: the chosen variant's subtitle renditions are fetched with the segments and
-    // merged as mov_text tracks. One that cannot be had is left out and the video kept.
-public:
-    bool WithSubtitles = true;
-    struct SubtitleRendition {
-        QString Url;
-        QString Language;
-        QString Name;
-        std::vector<size_t> Segments;  // indices into Segments, in playlist order
-    };
-    std::vector<SubtitleRendition> SubtitleRenditions;
-    // The renditions left out in this run and why, in plain words.
-    QStringList SubtitleNotes;
-
-private:
-    // The renditions the master names for the chosen variant, to be read once its video is.
+    // Subtitles (Subtitles.cpp): the renditions the master names for the chosen variant, to be
+    // read once its video is.
     std::vector<SubtitleRendition> m_subtitlesWanted;
     void WantSubtitles(const Playlist &master, int variant);
     bool AnalyseSubtitles(const QString &headers);
