@@ -15,6 +15,7 @@ class TestKorviGetSubs : public QObject {
     Q_OBJECT
 private slots:
     void initTestCase();
+    void renditions_become_mov_text_tracks_with_cues_at_their_time_data();
     void renditions_become_mov_text_tracks_with_cues_at_their_time();
     void no_subs_merges_as_without_subtitles();
     void a_broken_rendition_is_left_out_and_the_video_kept();
@@ -56,9 +57,17 @@ QString TestKorviGetSubs::Srt(const QString &file, int track) const {
     return QString::fromUtf8(TestTools::ReadFile(srt)).remove('\r');
 }
 
+void TestKorviGetSubs::renditions_become_mov_text_tracks_with_cues_at_their_time_data() {
+    QTest::addColumn<QString>("master");
+    QTest::newRow("vod") << "/subs/master.m3u8";
+    // A live video with subtitles is taken as the snapshot it lists, subtitles kept.
+    QTest::newRow("live") << "/subs/live.m3u8";
+}
+
 void TestKorviGetSubs::renditions_become_mov_text_tracks_with_cues_at_their_time() {
+    QFETCH(QString, master);
     const QString out = m_base.filePath("subs.mp4");
-    const TestTools::Captured run = Get({m_server.url("/subs/master.m3u8"), out});
+    const TestTools::Captured run = Get({m_server.url(master), out});
     QVERIFY2(run.exitCode == 0, qPrintable(run.err));
     QCOMPARE(SubtitleTracks(out), QStringList({"mov_text,eng,English", "mov_text,zho,中文"}));
     QVERIFY(std::fabs(MediaProbe::StreamDuration(out, "v") - TestStreams::SourceDuration()) < 1.0);

@@ -32,6 +32,7 @@
 //                               of the video, "Across" once at 2.95-3.4 s, "中文 N" at N.2-N.4 s
 //   subs/broken.m3u8            the same, its Chinese rendition subs/bad/ with a TS file as
 //                               segment 2
+//   subs/live.m3u8              subs/master.m3u8 with live/ as its video
 //   disguised-png/index.m3u8    clear/'s segments, each behind a PNG, named segN.png
 //   disguised-jpg/index.m3u8    the same behind a JPEG
 //   disguised-aes/index.m3u8    aes/'s ciphertext behind a PNG, key as aes/ (segN.png)

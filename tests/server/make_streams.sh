@@ -275,14 +275,15 @@ for i in 0 1 2 3 4 5; do
     printf '#EXTINF:1.0,\n%s\n' "$bad" >>subs/bad/index.m3u8
 done
 for lang in en zh bad; do echo '#EXT-X-ENDLIST' >>"subs/$lang/index.m3u8"; done
-master() { # zh-playlist
+master() { # zh-playlist [video-playlist]
     printf '#EXTM3U\n#EXT-X-VERSION:3\n'
     printf '#EXT-X-MEDIA:TYPE=SUBTITLES,GROUP-ID="subs",NAME="English",LANGUAGE="en",DEFAULT=YES,URI="en/index.m3u8"\n'
     printf '#EXT-X-MEDIA:TYPE=SUBTITLES,GROUP-ID="subs",NAME="中文",LANGUAGE="zh",URI="%s"\n' "$1"
-    printf '#EXT-X-STREAM-INF:BANDWIDTH=300000,RESOLUTION=320x180,SUBTITLES="subs"\n../clear/index.m3u8\n'
+    printf '#EXT-X-STREAM-INF:BANDWIDTH=300000,RESOLUTION=320x180,SUBTITLES="subs"\n%s\n' "${2:-../clear/index.m3u8}"
 }
 master zh/index.m3u8 >subs/master.m3u8
 master bad/index.m3u8 >subs/broken.m3u8
+master zh/index.m3u8 ../live/index.m3u8 >subs/live.m3u8
 
 
 # Segments behind an image, as image hosts serve them: clear/'s segments each after a PNG
