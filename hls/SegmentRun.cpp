@@ -244,20 +244,14 @@ int TM3u8::CountPresentSegments(double &partialShare) {
     for (; k < count && slice.elapsed() < PollSliceMs; ++k) {
         const size_t i = (m_pollNext + k) % count;
         SegmentSeen &seen = m_seen[i];
-        if (Segments[i].Done || !names.contains(Segments[i].LocalName.toUtf8()))
+        if (Segments[i].Done || seen.present || !names.contains(Segments[i].LocalName.toUtf8()))
             continue;
         // aria2c creates the file a moment before its control file, so an empty file without
-        // a control file is still in progress. An answer of unknown length has no control
-        // file at all: a file seen present is still watched for growth until the run ends.
+        // a control file is still in progress.
         const QString file = WorkDir + QLatin1Char('/') + Segments[i].LocalName;
         const qint64 size = FileSizeByName(file);
         seen.partial = qMax<qint64>(size, 0);
-        if (size > SegmentCap(Segments[i]) && m_oversize < 0) {
-            m_oversize = int(i);
-            EndAria2Run();
-        }
-        if (seen.present)
-            continue;
+        NoteOverCap(i, size);
         if (size >= 1 && !QFileInfo::exists(file + QLatin1String(".aria2"))) {
             seen.present = true;
             // Content read beyond its share of the slice waits for the run's end.
@@ -267,6 +261,17 @@ int TM3u8::CountPresentSegments(double &partialShare) {
         }
     }
     m_pollNext = count ? (m_pollNext + k) % count : 0;
+    // An answer of unknown length has no control file, so its file looks complete while it
+    // still grows: a few of the files seen complete are looked at again each tick, in turn.
+    for (size_t n = 0, looked = 0; n < count && looked < GrowthChecksPerTick; ++n) {
+        const size_t i = m_growNext++ % count;
+        if (Segments[i].Done || !m_seen[i].present)
+            continue;
+        ++looked;
+        const qint64 size = FileSizeByName(WorkDir + QLatin1Char('/') + Segments[i].LocalName);
+        m_seen[i].partial = qMax<qint64>(size, 0);
+        NoteOverCap(i, size);
+    }
 
     int present = 0;
     qint64 bytes = 0;
@@ -291,6 +296,13 @@ int TM3u8::CountPresentSegments(double &partialShare) {
 
 qint64 TM3u8::SegmentCap(const SegmentRec &segment) const {
     return segment.MinSize + SegmentMaxBytes();
+}
+
+void TM3u8::NoteOverCap(size_t index, qint64 size) {
+    if (size > SegmentCap(Segments[index]) && m_oversize < 0) {
+        m_oversize = int(index);
+        EndAria2Run();
+    }
 }
 
 bool TM3u8::FailedOverCap() {

@@ -268,6 +268,10 @@ private:
     qint64 SegmentCap(const SegmentRec &segment) const;
     // The first segment whose file passed its cap in this run; -1: none.
     int m_oversize = -1;
+    void NoteOverCap(size_t index, qint64 size);
+    // Files seen complete that one poll tick looks at again for growth, and where it goes on.
+    static constexpr size_t GrowthChecksPerTick = 128;
+    size_t m_growNext = 0;
     // Ends the task as failed when a segment passed its cap; false when none did.
     bool FailedOverCap();
     // Bytes of the segment files the poll last saw, partial files included: the stall limit is
