@@ -323,8 +323,10 @@ void TM3u8::NoteContent(size_t index, const QString &file) {
     const QFileInfo info(file);
     seen.size = info.size();
     seen.modifiedMs = info.lastModified().toMSecsSinceEpoch();
-    seen.whole =
-        CheckSegmentContent(file, ExpectationFor(Segments[index])) != SegmentContent::Broken;
+    const SegmentExpectation expect = ExpectationFor(Segments[index]);
+    const SegmentContent content = CheckSegmentContent(file, expect);
+    seen.whole = content != SegmentContent::Broken;
+    seen.media = content == SegmentContent::Whole && expect.Key.isEmpty() && !expect.WebVtt;
 }
 
 // Done means aria2c finished the segment: the run has ended, aria2c did not list it as
@@ -339,9 +341,13 @@ bool TM3u8::SegmentIsDone(size_t index, const QSet<QString> &unfinished) {
     if (m_seen.size() != Segments.size())
         m_seen.assign(Segments.size(), SegmentSeen());
     SegmentSeen &seen = m_seen[index];
+    QFileInfo info(file);
+    const bool unchanged =
+        seen.size == info.size() && seen.modifiedMs == info.lastModified().toMSecsSinceEpoch();
     // Only now is the file aria2c's no more: a leading image is cut off before the judging.
-    StripLeadingImage(file, ExpectationFor(segment));
-    const QFileInfo info(file);
+    // A clear file the poll found to be media as it stands starts with none.
+    if (!(unchanged && seen.media) && StripLeadingImage(file, ExpectationFor(segment)))
+        info.refresh();
     // A file that changed since the poll checked it (a body that went on arriving) is read again.
     if (seen.size != info.size() || seen.modifiedMs != info.lastModified().toMSecsSinceEpoch())
         NoteContent(index, file);

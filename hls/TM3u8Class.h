@@ -251,6 +251,8 @@ private:
         qint64 size = -1;
         qint64 modifiedMs = 0;
         bool whole = false;
+        // Judged whole by its own format, clear: it starts with media, not with an image.
+        bool media = false;
         // Its size when the poll last looked at it.
         qint64 partial = 0;
         // Size of a partial file a run's end kept for the next run to continue; one that has
