@@ -162,3 +162,40 @@ QByteArray Aes128DecryptBlock(const QByteArray &key, const QByteArray &block) {
 QByteArray Aes128EncryptBlock(const QByteArray &key, const QByteArray &block) {
     return RunBlock(key, block, true);
 }
+
+void CbcDecrypt(const Aes128 &aes, QByteArray &data, QByteArray &previous) {
+    std::array<quint8, kBlock> chain, cipher;
+    std::copy_n(previous.constData(), kBlock, chain.begin());
+    for (int i = 0; i + kBlock <= data.size(); i += kBlock) {
+        quint8 *block = reinterpret_cast<quint8 *>(data.data() + i);
+        std::copy_n(block, kBlock, cipher.begin());
+        aes.Decrypt(block);
+        for (int j = 0; j < kBlock; ++j)
+            block[j] ^= chain[j];
+        chain = cipher;
+    }
+    previous = QByteArray(reinterpret_cast<const char *>(chain.data()), kBlock);
+}
+
+void CbcEncrypt(const Aes128 &aes, QByteArray &data, QByteArray &previous) {
+    const quint8 *chain = reinterpret_cast<const quint8 *>(previous.constData());
+    for (int i = 0; i + kBlock <= data.size(); i += kBlock) {
+        quint8 *block = reinterpret_cast<quint8 *>(data.data() + i);
+        for (int j = 0; j < kBlock; ++j)
+            block[j] ^= chain[j];
+        aes.Encrypt(block);
+        chain = block;
+    }
+    previous = QByteArray(reinterpret_cast<const char *>(chain), kBlock);
+}
+
+int Pkcs7Padding(const QByteArray &lastPlain) {
+    const int pad = lastPlain.size() == kBlock ? quint8(lastPlain.at(kBlock - 1)) : 0;
+    if (pad < 1 || pad > kBlock)
+        return 0;
+    for (int i = kBlock - pad; i < kBlock; ++i) {
+        if (quint8(lastPlain.at(i)) != pad)
+            return 0;
+    }
+    return pad;
+}

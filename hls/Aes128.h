@@ -11,6 +11,14 @@
 QByteArray Aes128DecryptBlock(const QByteArray &key, const QByteArray &block);
 QByteArray Aes128EncryptBlock(const QByteArray &key, const QByteArray &block);
 
+class Aes128;
+// CBC over the whole blocks of `data`, in place; `previous` (16 bytes: the IV, then the last
+// ciphertext block) carries the chain from one call to the next.
+void CbcDecrypt(const Aes128 &aes, QByteArray &data, QByteArray &previous);
+void CbcEncrypt(const Aes128 &aes, QByteArray &data, QByteArray &previous);
+// PKCS#7: n when the last plaintext block ends in n bytes of value n (1 <= n <= 16), else 0.
+int Pkcs7Padding(const QByteArray &lastPlain);
+
 // The round keys worked out once, for files of many blocks. Encrypt and Decrypt work on one
 // block of 16 bytes in place.
 class Aes128 {

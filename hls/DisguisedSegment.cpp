@@ -201,45 +201,6 @@ qint64 TsStart(QIODevice &in, qint64 from, qint64 size) {
     return -1;
 }
 
-// CBC over whole blocks in place; `previous` (16 bytes) carries the chain from call to call.
-void CbcDecrypt(const Aes128 &aes, QByteArray &data, QByteArray &previous) {
-    std::array<quint8, kBlock> chain, cipher;
-    std::copy_n(previous.constData(), kBlock, chain.begin());
-    for (int i = 0; i + kBlock <= data.size(); i += kBlock) {
-        quint8 *block = reinterpret_cast<quint8 *>(data.data() + i);
-        std::copy_n(block, kBlock, cipher.begin());
-        aes.Decrypt(block);
-        for (int j = 0; j < kBlock; ++j)
-            block[j] ^= chain[j];
-        chain = cipher;
-    }
-    previous = QByteArray(reinterpret_cast<const char *>(chain.data()), kBlock);
-}
-
-void CbcEncrypt(const Aes128 &aes, QByteArray &data, QByteArray &previous) {
-    const quint8 *chain = reinterpret_cast<const quint8 *>(previous.constData());
-    for (int i = 0; i + kBlock <= data.size(); i += kBlock) {
-        quint8 *block = reinterpret_cast<quint8 *>(data.data() + i);
-        for (int j = 0; j < kBlock; ++j)
-            block[j] ^= chain[j];
-        aes.Encrypt(block);
-        chain = block;
-    }
-    previous = QByteArray(reinterpret_cast<const char *>(chain), kBlock);
-}
-
-// PKCS#7: the last block ends in n bytes of value n, 1 <= n <= 16. 0 when it does not.
-int PaddingOf(const QByteArray &lastPlain) {
-    const int pad = lastPlain.size() == kBlock ? quint8(lastPlain.at(kBlock - 1)) : 0;
-    if (pad < 1 || pad > kBlock)
-        return 0;
-    for (int i = kBlock - pad; i < kBlock; ++i) {
-        if (quint8(lastPlain.at(i)) != pad)
-            return 0;
-    }
-    return pad;
-}
-
 // The rest of the file from `from` is TS under the key: a multiple of the block whose first
 // block decrypts to a sync byte and whose last block to valid padding.
 bool CipherOfTsAt(QIODevice &in, qint64 from, qint64 size, const Aes128 &aes,
@@ -254,7 +215,7 @@ bool CipherOfTsAt(QIODevice &in, qint64 from, qint64 size, const Aes128 &aes,
     if (first.size() != kBlock || previous.size() != kBlock || last.size() != kBlock)
         return false;
     CbcDecrypt(aes, last, previous);
-    return quint8(first.at(0)) == 0x47 && PaddingOf(last) > 0;
+    return quint8(first.at(0)) == 0x47 && Pkcs7Padding(last) > 0;
 }
 
 // Streams the bytes of `in` from `from` to its end into a file that replaces `file`.
@@ -285,7 +246,7 @@ bool DecryptInto(QIODevice &in, qint64 size, const Aes128 &aes, const QByteArray
         if (plain.write(chunk) != chunk.size())
             return false;
     }
-    const int pad = PaddingOf(chunk.right(kBlock));
+    const int pad = Pkcs7Padding(chunk.right(kBlock));
     return pad > 0 && plain.flush() && plain.resize(size - pad);
 }
 

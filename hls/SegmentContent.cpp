@@ -37,17 +37,12 @@ SegmentContent CheckAes(QFile &in, qint64 size, const SegmentExpectation &expect
     } else {
         in.seek(0);
     }
-    const QByteArray plain = Aes128DecryptBlock(expect.Key, in.read(kAesBlock));
-    if (plain.size() != kAesBlock || previous.size() != kAesBlock)
+    const Aes128 aes(expect.Key);
+    QByteArray last = in.read(kAesBlock);
+    if (!aes.Valid() || last.size() != kAesBlock || previous.size() != kAesBlock)
         return SegmentContent::Broken;
-    const int pad = quint8(plain.at(kAesBlock - 1) ^ previous.at(kAesBlock - 1));
-    if (pad < 1 || pad > kAesBlock)
-        return SegmentContent::Broken;
-    for (int i = kAesBlock - pad; i < kAesBlock; ++i) {
-        if (quint8(plain.at(i) ^ previous.at(i)) != pad)
-            return SegmentContent::Broken;
-    }
-    return SegmentContent::Whole;
+    CbcDecrypt(aes, last, previous);
+    return Pkcs7Padding(last) > 0 ? SegmentContent::Whole : SegmentContent::Broken;
 }
 
 // Bytes taken by the ID3v2 tags at the start of the file (0 when there is none).

@@ -158,18 +158,11 @@ qint64 FirstPresentationTime(const QByteArray &head) {
 }
 
 QByteArray DecryptHead(const QByteArray &head, const QByteArray &key, const QByteArray &iv) {
-    if (key.size() != 16 || iv.size() != 16)
+    const Aes128 aes(key);
+    if (!aes.Valid() || iv.size() != 16)
         return QByteArray();
-    QByteArray plain;
-    QByteArray previous = iv;
-    for (qint64 pos = 0; pos + 16 <= head.size(); pos += 16) {
-        const QByteArray block = head.mid(pos, 16);
-        QByteArray out = Aes128DecryptBlock(key, block);
-        for (int i = 0; i < 16; ++i)
-            out[i] = char(out.at(i) ^ previous.at(i));
-        plain += out;
-        previous = block;
-    }
+    QByteArray plain = head.left(head.size() - head.size() % 16), previous = iv;
+    CbcDecrypt(aes, plain, previous);
     return plain;
 }
 
