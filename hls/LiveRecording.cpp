@@ -33,13 +33,6 @@ constexpr double kMinTargetS = 1.0;
 constexpr double kMaxTargetS = 60.0;
 constexpr int kNameWidth = 6;
 
-QByteArray SequenceIv(quint64 sequence) {
-    QByteArray iv(16, '\0');
-    for (int i = 15; i >= 8; --i, sequence >>= 8)
-        iv[i] = char(sequence & 0xff);
-    return iv;
-}
-
 bool SameKey(const PlaylistKey &a, const PlaylistKey &b) {
     return a.Method == b.Method && a.Uri == b.Uri && a.Iv == b.Iv;
 }

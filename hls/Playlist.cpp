@@ -483,3 +483,10 @@ bool ReadRemotePlaylist(const QString &url, const QString &file, const QString &
     }
     return true;
 }
+
+QByteArray SequenceIv(quint64 sequence) {
+    QByteArray iv(16, '\0');
+    for (int i = 15; i >= 8; --i, sequence >>= 8)
+        iv[i] = char(sequence & 0xff);
+    return iv;
+}

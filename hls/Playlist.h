@@ -89,6 +89,10 @@ bool ParsePlaylist(const QStringList &lines, const QString &baseUrl, Playlist &o
 bool ReadRemotePlaylist(const QString &url, const QString &file, const QString &headers,
                         const bool *cancel, Playlist &playlist, QString &reason);
 
+// The IV of an AES-128 key that gives none: the segment's media sequence number, big-endian in
+// 16 bytes.
+QByteArray SequenceIv(quint64 sequence);
+
 // The variant the choice takes among those carrying video (all of them when none does): the
 // first, or the highest or lowest bandwidth, the earlier one on a tie. -1 without variants.
 int ChooseVariantIndex(const Playlist &playlist, VariantChoice choice);

@@ -30,13 +30,6 @@ int DecimalDigits(int value) {
     return QString::number(value).size();
 }
 
-QByteArray SequenceIv(quint64 sequence) {
-    QByteArray iv(16, '\0');
-    for (int i = 15; i >= 8; --i, sequence >>= 8)
-        iv[i] = char(sequence & 0xff);
-    return iv;
-}
-
 }  // namespace
 
 bool TM3u8::AnalyseM3u8(QString url, const QString &headers) {
