@@ -183,17 +183,10 @@ bool TM3u8::AddLiveSegments(const MediaPlaylist &media) {
             }
             segment.Map = int(m_live->Media.Maps.size()) - 1;
         }
-        const bool ranged = segment.Length >= 0;
-        SegmentRec &rec =
-            Segments[AddMediaLine(segment.Uri, segment.Number, kNameWidth, ranged, QString())];
-        if (ranged) {
-            rec.MinSize = qMax(rec.MinSize, segment.Offset + segment.Length);
-        } else if (keyIndex >= 0 &&
-                   m_live->Media.Keys[size_t(segment.Key)].Method == QLatin1String("AES-128")) {
-            rec.Key = keyIndex;
-            rec.Iv = m_live->Media.Keys[size_t(segment.Key)].Iv;
-        }
-        m_live->Names.Segments.push_back(rec.LocalName);
+        const PlaylistKey *key =
+            segment.Key >= 0 ? &m_live->Media.Keys[size_t(segment.Key)] : nullptr;
+        m_live->Names.Segments.push_back(
+            AddSegment(segment, kNameWidth, QString(), keyIndex, key).LocalName);
         m_live->Media.Segments.push_back(segment);
         m_live->ListedSeconds += segment.Duration;
         m_live->Next = source.Sequence + 1;

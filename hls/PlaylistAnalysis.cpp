@@ -149,6 +149,21 @@ bool TM3u8::FailAnalysis(const QString &reason) {
     return FailOrStop(kInvalidM3u8, reason);
 }
 
+// A segment joins the task: a byte range raises its file's least size; a whole file under an
+// AES-128 key (keyIndex into KeyUrls) gets the key and IV the done rule checks it with.
+SegmentRec &TM3u8::AddSegment(const PlaylistSegment &segment, int width, const QString &prefix,
+                              int keyIndex, const PlaylistKey *key) {
+    const bool ranged = segment.Length >= 0;
+    SegmentRec &rec = Segments[AddMediaLine(segment.Uri, segment.Number, width, ranged, prefix)];
+    if (ranged) {
+        rec.MinSize = qMax(rec.MinSize, segment.Offset + segment.Length);
+    } else if (key && keyIndex >= 0 && key->Method == QLatin1String("AES-128")) {
+        rec.Key = keyIndex;
+        rec.Iv = key->Iv.isEmpty() ? SequenceIv(segment.Sequence) : key->Iv;
+    }
+    return rec;
+}
+
 // The segments, keys and initialisation sections of a media playlist join the task under local
 // names (`prefix` before the segment numbers), and its local playlist is written into `file`.
 bool TM3u8::TakeMediaPlaylist(const Playlist &playlist, const QString &prefix,
@@ -169,18 +184,11 @@ bool TM3u8::TakeMediaPlaylist(const Playlist &playlist, const QString &prefix,
     for (const PlaylistSegment &segment : media.Segments) {
         if (segment.Map >= 0 && names.Maps[size_t(segment.Map)].isEmpty())
             names.Maps[size_t(segment.Map)] = AddMap(media.Maps[size_t(segment.Map)]);
-        const bool ranged = segment.Length >= 0;
-        SegmentRec &rec =
-            Segments[AddMediaLine(segment.Uri, segment.Number, width, ranged, prefix)];
-        names.Segments.push_back(rec.LocalName);
-        if (ranged) {
-            rec.MinSize = qMax(rec.MinSize, segment.Offset + segment.Length);
-        } else if (segment.Key >= 0 && keyIndex[size_t(segment.Key)] >= 0 &&
-                   media.Keys[size_t(segment.Key)].Method == QLatin1String("AES-128")) {
-            const PlaylistKey &key = media.Keys[size_t(segment.Key)];
-            rec.Key = keyIndex[size_t(segment.Key)];
-            rec.Iv = key.Iv.isEmpty() ? SequenceIv(segment.Sequence) : key.Iv;
-        }
+        const bool keyed = segment.Key >= 0;
+        names.Segments.push_back(AddSegment(segment, width, prefix,
+                                            keyed ? keyIndex[size_t(segment.Key)] : -1,
+                                            keyed ? &media.Keys[size_t(segment.Key)] : nullptr)
+                                     .LocalName);
         LetEventsRun();
     }
     return SaveTextFile(WriteLocalPlaylist(media, names), file);

@@ -22,7 +22,9 @@ class QProcess;
 struct LiveRecordingState;
 struct MediaPlaylist;
 struct Playlist;
+struct PlaylistKey;
 struct PlaylistMap;
+struct PlaylistSegment;
 
 struct SegmentRec {
     QString Url;        // absolute address
@@ -203,6 +205,8 @@ private:
     QString AddMap(const PlaylistMap &map);
     size_t AddMediaLine(const QString &url, int n, int width, bool byteRange,
                         const QString &prefix);
+    SegmentRec &AddSegment(const PlaylistSegment &segment, int width, const QString &prefix,
+                           int keyIndex, const PlaylistKey *key);
     bool TakeMediaPlaylist(const Playlist &playlist, const QString &prefix, const QString &file);
     bool FailAnalysis(const QString &reason);
     // The end of a failed step: a stop when one was asked for, else the failure clean-up and
